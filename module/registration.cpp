@@ -1,0 +1,306 @@
+// Self-registration: the AppID, the keys of every class of the object map, and the type library,
+// per machine (HKEY_CLASSES_ROOT) or per user (HKEY_CURRENT_USER\Software\Classes).
+//
+// The keys are described as a small tree and written or removed by one walker, with the
+// registrar's three removal rules: a plain key is removed on unregistration once nothing of its
+// own is left in it, a NoRemove key is never removed (only its children are visited), and a
+// ForceRemove key is removed with everything below it (and replaced whole on registration).
+#include "module/registration.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "framework/owners.h"
+#include "module/module.h"
+#include "module/qxsdk_idl.h"
+
+namespace qx {
+namespace {
+
+using com::ComPtr;
+
+constexpr GUID kAppId = {0xca3c774d, 0xfaba, 0x40c0, {0xa7, 0xc2, 0x48, 0x32, 0x42, 0x0c, 0x15, 0x55}};
+constexpr const wchar_t* kAppName = L"QXSDKCommon";
+constexpr const wchar_t* kAppModuleKey = L"QXSDKCommon.DLL";
+
+enum class Removal { Plain, NoRemove, ForceRemove };
+
+struct RegKey {
+  std::wstring name;
+  Removal removal = Removal::Plain;
+  std::optional<std::wstring> defaultValue;
+  std::vector<std::pair<std::wstring, std::wstring>> values;
+  std::vector<RegKey> children;
+};
+
+// A key with a default value.
+RegKey Key(std::wstring name, std::wstring value, Removal removal = Removal::Plain) {
+  RegKey key;
+  key.name = std::move(name);
+  key.defaultValue = std::move(value);
+  key.removal = removal;
+  return key;
+}
+
+// A key without a default value.
+RegKey EmptyKey(std::wstring name, Removal removal = Removal::Plain) {
+  RegKey key;
+  key.name = std::move(name);
+  key.removal = removal;
+  return key;
+}
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t text[40];
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+class RegHandle {
+ public:
+  RegHandle() = default;
+  RegHandle(const RegHandle&) = delete;
+  RegHandle& operator=(const RegHandle&) = delete;
+  ~RegHandle() {
+    if (key_) RegCloseKey(key_);
+  }
+  HKEY* Put() { return &key_; }
+  HKEY Get() const { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+HRESULT FromWin32(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
+
+LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
+  return RegSetValueExW(key, name, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                        static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+}
+
+HRESULT WriteKey(HKEY parent, const RegKey& spec) {
+  if (spec.removal == Removal::ForceRemove) RegDeleteTreeW(parent, spec.name.c_str());
+  RegHandle key;
+  LONG status = RegCreateKeyExW(parent, spec.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(),
+                                nullptr);
+  if (status != ERROR_SUCCESS) return FromWin32(status);
+  if (spec.defaultValue) {
+    status = SetString(key.Get(), nullptr, *spec.defaultValue);
+    if (status != ERROR_SUCCESS) return FromWin32(status);
+  }
+  for (const auto& [name, value] : spec.values) {
+    status = SetString(key.Get(), name.c_str(), value);
+    if (status != ERROR_SUCCESS) return FromWin32(status);
+  }
+  for (const RegKey& child : spec.children) {
+    const HRESULT hr = WriteKey(key.Get(), child);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+bool IsEmptyKey(HKEY key) {
+  DWORD subkeys = 0, values = 0;
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
+                       nullptr, nullptr) != ERROR_SUCCESS) {
+    return false;
+  }
+  return subkeys == 0 && values == 0;
+}
+
+HRESULT RemoveKey(HKEY parent, const RegKey& spec) {
+  if (spec.removal == Removal::ForceRemove) {
+    const LONG status = RegDeleteTreeW(parent, spec.name.c_str());
+    if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
+      RegDeleteKeyW(parent, spec.name.c_str());
+      return S_OK;
+    }
+    return FromWin32(status);
+  }
+  RegHandle key;
+  LONG status = RegOpenKeyExW(parent, spec.name.c_str(), 0, KEY_READ | KEY_WRITE, key.Put());
+  if (status == ERROR_FILE_NOT_FOUND) return S_OK;  // already gone
+  if (status != ERROR_SUCCESS) return FromWin32(status);
+  for (const RegKey& child : spec.children) {
+    const HRESULT hr = RemoveKey(key.Get(), child);
+    if (FAILED(hr)) return hr;
+  }
+  if (spec.removal == Removal::NoRemove) return S_OK;
+  if (spec.defaultValue) RegDeleteValueW(key.Get(), nullptr);
+  for (const auto& [name, value] : spec.values) RegDeleteValueW(key.Get(), name.c_str());
+  if (IsEmptyKey(key.Get())) {
+    status = RegDeleteKeyW(parent, spec.name.c_str());
+    if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromWin32(status);
+  }
+  return S_OK;
+}
+
+std::vector<RegKey> AppIdKeys() {
+  const std::wstring appId = GuidText(kAppId);
+  RegKey appIdRoot = EmptyKey(L"AppID", Removal::NoRemove);
+  appIdRoot.children.push_back(Key(appId, kAppName));
+  RegKey moduleKey = EmptyKey(kAppModuleKey);
+  moduleKey.values.emplace_back(L"AppID", appId);
+  appIdRoot.children.push_back(std::move(moduleKey));
+  return {std::move(appIdRoot)};
+}
+
+std::vector<RegKey> ClassKeys(const ClassEntry& entry, const std::wstring& modulePath) {
+  const std::wstring clsid = GuidText(*entry.clsid);
+  const std::wstring libid = GuidText(LIBID_QXSDKCommon);
+
+  RegKey progId = Key(entry.progId, entry.description);
+  progId.children.push_back(Key(L"CLSID", clsid));
+
+  RegKey versionIndependent = Key(entry.versionIndependentProgId, entry.description);
+  versionIndependent.children.push_back(Key(L"CLSID", clsid));
+  versionIndependent.children.push_back(Key(L"CurVer", entry.progId));
+
+  RegKey classKey = Key(clsid, entry.description, Removal::ForceRemove);
+  classKey.children.push_back(Key(L"ProgID", entry.progId));
+  classKey.children.push_back(Key(L"VersionIndependentProgID", entry.versionIndependentProgId));
+  classKey.children.push_back(EmptyKey(L"Programmable", Removal::ForceRemove));
+  RegKey server = Key(L"InprocServer32", modulePath);
+  server.values.emplace_back(L"ThreadingModel", entry.threadingModel);
+  classKey.children.push_back(std::move(server));
+  classKey.children.push_back(Key(L"TypeLib", libid));
+
+  RegKey clsidRoot = EmptyKey(L"CLSID", Removal::NoRemove);
+  clsidRoot.children.push_back(std::move(classKey));
+
+  std::vector<RegKey> keys;
+  keys.push_back(std::move(progId));
+  keys.push_back(std::move(versionIndependent));
+  keys.push_back(std::move(clsidRoot));
+  return keys;
+}
+
+// The root the class keys live under: HKEY_CLASSES_ROOT, or the user's own classes.
+HRESULT OpenClassesRoot(bool perUser, RegHandle& root) {
+  const HKEY base = perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+  const wchar_t* path = perUser ? L"Software\\Classes" : L"";
+  return FromWin32(RegCreateKeyExW(base, path, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, root.Put(), nullptr));
+}
+
+HRESULT Apply(const std::vector<RegKey>& keys, bool registering, bool perUser) {
+  RegHandle root;
+  HRESULT hr = OpenClassesRoot(perUser, root);
+  if (FAILED(hr)) return hr;
+  for (const RegKey& key : keys) {
+    hr = registering ? WriteKey(root.Get(), key) : RemoveKey(root.Get(), key);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+// Keeps the thread locale at the system default while registration runs.
+class SystemLocaleScope {
+ public:
+  SystemLocaleScope() : saved_(GetThreadLocale()) { SetThreadLocale(LOCALE_SYSTEM_DEFAULT); }
+  ~SystemLocaleScope() { SetThreadLocale(saved_); }
+  SystemLocaleScope(const SystemLocaleScope&) = delete;
+  SystemLocaleScope& operator=(const SystemLocaleScope&) = delete;
+
+ private:
+  LCID saved_;
+};
+
+using RegisterForUserFn = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
+using UnregisterForUserFn = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+// An export of the automation library, looked up by name: older systems lack the per-user ones.
+template <class Fn>
+Fn OleAutomationExport(const char* name) {
+  HMODULE oleaut = GetModuleHandleW(L"OLEAUT32.DLL");
+  FARPROC proc = oleaut ? GetProcAddress(oleaut, name) : nullptr;
+  return reinterpret_cast<Fn>(reinterpret_cast<void*>(proc));
+}
+
+HRESULT LoadOwnTypeLibrary(const std::wstring& modulePath, ComPtr<ITypeLib>& library) {
+  return LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, library.Put());
+}
+
+HRESULT RegisterTypeLibrary(const std::wstring& modulePath, bool perUser) {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadOwnTypeLibrary(modulePath, library);
+  if (FAILED(hr)) return hr;
+  // The help directory is the folder of the help file the library names, if it names one.
+  com::UniqueBstr helpFile;
+  std::wstring helpDir;
+  if (SUCCEEDED(library->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.Put())) && !helpFile.IsNull()) {
+    helpDir.assign(helpFile.Get(), helpFile.Length());
+    const size_t slash = helpDir.find_last_of(L"\\/");
+    helpDir.resize(slash == std::wstring::npos ? 0 : slash);
+  }
+  auto* path = const_cast<OLECHAR*>(modulePath.c_str());
+  auto* dir = helpDir.empty() ? nullptr : const_cast<OLECHAR*>(helpDir.c_str());
+  if (perUser) {
+    if (auto fn = OleAutomationExport<RegisterForUserFn>("RegisterTypeLibForUser")) {
+      return fn(library.Get(), path, dir);
+    }
+  }
+  return RegisterTypeLib(library.Get(), path, dir);
+}
+
+HRESULT UnregisterTypeLibrary(const std::wstring& modulePath, bool perUser) {
+  ComPtr<ITypeLib> library;
+  HRESULT hr = LoadOwnTypeLibrary(modulePath, library);
+  if (FAILED(hr)) return hr;
+  TLIBATTR* attributes = nullptr;
+  hr = library->GetLibAttr(&attributes);
+  if (FAILED(hr)) return hr;
+  const TLIBATTR a = *attributes;
+  library->ReleaseTLibAttr(attributes);
+  if (perUser) {
+    if (auto fn = OleAutomationExport<UnregisterForUserFn>("UnRegisterTypeLibForUser")) {
+      return fn(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
+    }
+  }
+  return UnRegisterTypeLib(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);
+}
+
+}  // namespace
+
+HRESULT RegisterServer() noexcept {
+  try {
+    SystemLocaleScope locale;
+    const CQXSDKCommonModule& module = CQXSDKCommonModule::Instance();
+    const bool perUser = module.PerUserRegistration();
+    const std::wstring path = module.ModulePath();
+    HRESULT hr = Apply(AppIdKeys(), true, perUser);
+    if (FAILED(hr)) return hr;
+    size_t count = 0;
+    const ClassEntry* map = ObjectMap(&count);
+    for (size_t i = 0; i < count; ++i) {
+      hr = Apply(ClassKeys(map[i], path), true, perUser);
+      if (FAILED(hr)) return hr;
+    }
+    return RegisterTypeLibrary(path, perUser);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+HRESULT UnregisterServer() noexcept {
+  try {
+    SystemLocaleScope locale;
+    const CQXSDKCommonModule& module = CQXSDKCommonModule::Instance();
+    const bool perUser = module.PerUserRegistration();
+    const std::wstring path = module.ModulePath();
+    size_t count = 0;
+    const ClassEntry* map = ObjectMap(&count);
+    for (size_t i = 0; i < count; ++i) {
+      const HRESULT hr = Apply(ClassKeys(map[i], path), false, perUser);
+      if (FAILED(hr)) return hr;
+    }
+    // A library that is not registered any more is no failure of unregistration.
+    const HRESULT hr = UnregisterTypeLibrary(path, perUser);
+    if (FAILED(hr) && hr != TYPE_E_REGISTRYACCESS && hr != TYPE_E_LIBNOTREGISTERED) return hr;
+    return Apply(AppIdKeys(), false, perUser);
+  } catch (...) {
+    return E_OUTOFMEMORY;
+  }
+}
+
+}  // namespace qx

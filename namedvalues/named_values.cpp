@@ -1,0 +1,315 @@
+#include "namedvalues/named_values.h"
+
+#include <memory>
+
+#include "common/error_reporter.h"
+#include "framework/boundary.h"
+#include "framework/enum_variant.h"
+#include "namedvalues/enum_named_value.h"
+
+namespace qx {
+
+using com::ComBoundary;
+using com::ComPtr;
+using com::kDescribeWhereFound;
+using com::UniqueBstr;
+using com::UniqueVariant;
+
+namespace {
+
+constexpr VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
+
+// Operations that come with the string, registry, copy and traversal forms of the collection.
+HRESULT NotYetAvailable() { return ReportSystemError(E_NOTIMPL); }
+
+// A BSTR copy of a name's text (for keys that were trimmed out of a longer string).
+UniqueBstr CopyName(NameRef name) {
+  return UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(name.data), name.length);
+}
+
+}  // namespace
+
+CNamedValues::CNamedValues() : items_(ComparerFor(style_)) {}
+
+CNamedValues::~CNamedValues() { ReleaseAll(); }
+
+void CNamedValues::ReleaseAll() noexcept {
+  items_.Clear([](CNamedValue* member) {
+    member->SetParent(nullptr);
+    member->Release();
+  });
+}
+
+HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates,
+                                  NamedValue** item) noexcept {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
+    // The key is the trimmed name, as a BSTR of its own: it becomes the member's name.
+    UniqueBstr key;
+    if (name) {
+      const NameRef trimmed = NormalizeName(style_, NameOf(name));
+      key = trimmed.length == SysStringLen(name) ? UniqueBstr::Copy(name) : CopyName(trimmed);
+    }
+    const auto [found, position] = items_.Find(NameOf(key.Get()));
+    if (found) {
+      if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
+      CNamedValue* existing = items_.NameAt(position);
+      const HRESULT hr = existing->AssignValue(value);
+      if (FAILED(hr)) return PropagateHResult(hr);
+      if (item) {
+        existing->AddRef();
+        *item = existing;
+      }
+      return S_OK;
+    }
+
+    ComPtr<CNamedValue> member;
+    try {
+      member = com::MakeCom<CNamedValue>(this, std::move(key), value);
+    } catch (const com::ComError& e) {
+      return PropagateHResult(e.Code());
+    }
+    try {
+      items_.Insert(position, member.Get());
+    } catch (const std::bad_alloc&) {
+      member->SetParent(nullptr);
+      return PropagateHResult(E_OUTOFMEMORY);
+    }
+    // The store now owns one reference; the caller may get another.
+    CNamedValue* stored = member.Detach();
+    if (item) {
+      stored->AddRef();
+      *item = stored;
+    }
+    return S_OK;
+  });
+}
+
+HRESULT CNamedValues::Lookup(const VARIANT& index, CNamedValue** member) {
+  UniqueVariant key;
+  HRESULT hr = VariantCopyInd(key.AddressOf(), const_cast<VARIANT*>(&index));
+  if (FAILED(hr)) return PropagateHResult(hr);
+
+  const auto pick = [&](CNamedValue* chosen) {
+    chosen->AddRef();
+    *member = chosen;
+    return S_OK;
+  };
+  const auto inRange = [&](LONG n) { return n >= 1 && n <= items_.Count(); };
+
+  // A string names a member first.
+  if (key.Type() == VT_BSTR) {
+    const auto [found, position] = items_.Find(NameOf(V_BSTR(&key.Get())));
+    if (found) return pick(items_.NameAt(position));
+  }
+  // Numbers, and strings that read as numbers, select by 1-based position in the public order.
+  switch (key.Type()) {
+    case VT_BSTR:
+    case VT_I2:
+    case VT_I4:
+    case VT_R4:
+    case VT_R8:
+    case VT_INT:
+      if (SUCCEEDED(VariantChangeType(key.AddressOf(), key.AddressOf(), 0, VT_I4)) && inRange(V_I4(&key.Get()))) {
+        return pick(items_.PublicAt(V_I4(&key.Get()) - 1));
+      }
+      break;
+    default:
+      break;
+  }
+  // Anything else may still be the name of a member in its text form (the number 5 finds "5").
+  {
+    UniqueVariant text;
+    if (SUCCEEDED(VariantChangeType(text.AddressOf(), key.AddressOf(), 0, VT_BSTR))) {
+      const auto [found, position] = items_.Find(NameOf(V_BSTR(&text.Get())));
+      if (found) return pick(items_.NameAt(position));
+    }
+  }
+  UniqueVariant number;
+  if (FAILED(VariantChangeType(number.AddressOf(), key.AddressOf(), 0, VT_I4))) {
+    if (key.Type() == VT_BSTR) return LibraryError(msg::kNameNotFound, V_BSTR(&key.Get()));
+    return ReportSystemError(E_INVALIDARG);
+  }
+  if (!inRange(V_I4(&number.Get()))) return LibraryError(msg::kItemNumberRange, L"");
+  return pick(items_.PublicAt(V_I4(&number.Get()) - 1));
+}
+
+HRESULT CNamedValues::get_Item(VARIANT* Index, NamedValue** pVal) {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::get_Item", [&] {
+    if (!pVal || !Index) return ReportSystemError(E_POINTER);
+    *pVal = nullptr;
+    CNamedValue* member = nullptr;
+    const HRESULT hr = Lookup(*Index, &member);
+    if (SUCCEEDED(hr)) *pVal = member;
+    return hr;
+  });
+}
+
+HRESULT CNamedValues::get_Count(LONG* pVal) {
+  if (!pVal) return ReportSystemError(E_POINTER);
+  *pVal = items_.Count();
+  return S_OK;
+}
+
+HRESULT CNamedValues::Add(BSTR Name, VARIANT* Value, NamedValue** pVal) {
+  if (pVal) *pVal = nullptr;
+  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+  if (!Value) return ReportSystemError(E_POINTER);
+  return PropagateHResult(InternalAdd(Name, *Value, false, pVal));
+}
+
+HRESULT CNamedValues::SetSize(LONG NewSize) {
+  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+  if (NewSize < items_.Count()) return ReportSystemError(E_INVALIDARG);
+  try {
+    items_.SetCapacity(NewSize);
+  } catch (const std::bad_alloc&) {
+    return ReportHResult(E_OUTOFMEMORY);
+  }
+  return S_OK;
+}
+
+HRESULT CNamedValues::get_ReadOnly(VARIANT_BOOL* pVal) {
+  if (!pVal) return ReportSystemError(E_POINTER);
+  *pVal = AsVariantBool(readOnly_);
+  return S_OK;
+}
+
+HRESULT CNamedValues::Freeze() {
+  readOnly_ = true;
+  return S_OK;
+}
+
+HRESULT CNamedValues::get_Style(qxnvStyleConstants* pVal) {
+  if (!pVal) return ReportSystemError(E_POINTER);
+  *pVal = static_cast<qxnvStyleConstants>(style_.Bits());
+  return S_OK;
+}
+
+HRESULT CNamedValues::put_Style(qxnvStyleConstants newVal) {
+  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+  if (items_.Count() != 0) return LibraryError(msg::kStyleWithValues, L"");
+  style_ = NameStyle::FromBits(newVal);
+  items_.SetComparer(ComparerFor(style_));
+  return S_OK;
+}
+
+HRESULT CNamedValues::get_Sorted(VARIANT_BOOL* pVal) {
+  if (!pVal) return ReportSystemError(E_POINTER);
+  *pVal = AsVariantBool(items_.Sorted());
+  return S_OK;
+}
+
+HRESULT CNamedValues::put_Sorted(VARIANT_BOOL newVal) {
+  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+  items_.SetSorted(newVal != VARIANT_FALSE);
+  return S_OK;
+}
+
+HRESULT CNamedValues::Rename(BSTR OldName, BSTR NewName) {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::Rename", [&] {
+    if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+    const auto [found, position] = items_.Find(NameOf(OldName));
+    if (!found) return LibraryError(msg::kNameNotFound, OldName);
+    std::int32_t target = position;
+    if (items_.Comparer().Compare(NameOf(NewName), NameOf(OldName)) != 0) {
+      const auto [taken, insertAt] = items_.Find(NameOf(NewName));
+      if (taken) return LibraryError(msg::kDuplicateName, NewName);
+      target = insertAt;
+    }
+    items_.NameAt(position)->SetName(UniqueBstr::Copy(NewName));
+    items_.Move(position, target);
+    return S_OK;
+  });
+}
+
+HRESULT CNamedValues::Remove(BSTR Name) {
+  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+  const auto [found, position] = items_.Find(NameOf(Name));
+  if (!found) return LibraryError(msg::kNameNotFound, Name);
+  CNamedValue* member = items_.RemoveAtName(position);
+  member->SetParent(nullptr);
+  member->Release();
+  return S_OK;
+}
+
+HRESULT CNamedValues::Clear() {
+  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
+  ReleaseAll();
+  return S_OK;
+}
+
+HRESULT CNamedValues::Insert(NamedValue* toInsert) {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::Insert", [&] {
+    if (!toInsert) return ReportSystemError(E_POINTER);
+    ComPtr<CNamedValue> member = com::ImplementationOf<CNamedValue>(toInsert);
+    if (!member) return ReportSystemError(E_FAIL);
+    if (member->Parent()) return LibraryError(msg::kNotOrphan, L"");
+    // An orphan may carry any name; here it takes this collection's trimming.
+    if (member->Name().length > 0) {
+      const NameRef trimmed = NormalizeName(style_, member->Name());
+      if (trimmed.length != member->Name().length) member->SetName(CopyName(trimmed));
+    }
+    const auto [found, position] = items_.Find(member->Name());
+    if (found) return LibraryError(msg::kDuplicateName, member->NameBstr());
+    try {
+      items_.Insert(position, member.Get());
+    } catch (const std::bad_alloc&) {
+      return ReportHResult(E_OUTOFMEMORY);
+    }
+    member->SetParent(this);
+    [[maybe_unused]] CNamedValue* stored = member.Detach();  // the store's reference
+    return S_OK;
+  });
+}
+
+HRESULT CNamedValues::get__NewEnum(IUnknown** pVal) {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::get__NewEnum", [&] {
+    if (!pVal) return ReportSystemError(E_POINTER);
+    *pVal = nullptr;
+    auto snapshot = std::make_shared<com::VariantSnapshot>();
+    snapshot->Reserve(static_cast<size_t>(items_.Count()));
+    for (CNamedValue* member : items_.PublicOrder()) snapshot->AddObject(static_cast<INamedValue2*>(member));
+    auto enumerator = com::MakeCom<com::SnapshotEnumVariant<>>(std::move(snapshot), 0);
+    *pVal = static_cast<IEnumVARIANT*>(enumerator.Detach());
+    return S_OK;
+  });
+}
+
+HRESULT CNamedValues::get__MemberEnum(_EnumNamedValue** pVal) {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::get__MemberEnum", [&] {
+    if (!pVal) return ReportSystemError(E_POINTER);
+    *pVal = nullptr;
+    *pVal = com::MakeCom<C_EnumNamedValue>(items_.PublicOrder()).Detach();
+    return S_OK;
+  });
+}
+
+// ---------------------------------------------------------------------------------------------
+// The string and registry forms, copy, merge, clone, traverse and resolve.
+
+HRESULT CNamedValues::Copy(NamedValue*, VARIANT_BOOL, NamedValue** pVal) {
+  if (pVal) *pVal = nullptr;
+  return NotYetAvailable();
+}
+HRESULT CNamedValues::Merge(_NamedValues*, VARIANT_BOOL) { return NotYetAvailable(); }
+HRESULT CNamedValues::LoadFromString(BSTR) { return NotYetAvailable(); }
+HRESULT CNamedValues::DumpToString(BSTR* pStr) {
+  if (pStr) *pStr = nullptr;
+  return NotYetAvailable();
+}
+HRESULT CNamedValues::LoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) {
+  return NotYetAvailable();
+}
+HRESULT CNamedValues::DumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) {
+  return NotYetAvailable();
+}
+HRESULT CNamedValues::Clone(INamedValues2** pVal) {
+  if (pVal) *pVal = nullptr;
+  return NotYetAvailable();
+}
+HRESULT CNamedValues::SlimFast(LONG) { return NotYetAvailable(); }
+HRESULT CNamedValues::Traverse(void*, void*, qxtrStyleFlags) { return NotYetAvailable(); }
+HRESULT CNamedValues::Refresh() { return NotYetAvailable(); }
+HRESULT CNamedValues::Resolve(BSTR, VARIANT*) { return NotYetAvailable(); }
+
+}  // namespace qx

@@ -1,0 +1,75 @@
+// CNamedValues: the property bag (NamedValues / _NamedValues / INamedValues2), an ordered
+// collection of uniquely named values kept in insertion order and in name order.
+#pragma once
+
+#include "framework/com_object.h"
+#include "module/interfaces.h"
+#include "namedvalues/named_value.h"
+#include "qx/core/item_store.h"
+
+namespace qx {
+
+class CNamedValues final
+    : public com::ComObject<CNamedValues, com::ClassOptions{.aggregatable = true}, com::Dual<INamedValues2>,
+                            ISupportErrorInfo, ISlimFast, ITraverse, IRefresh, INameResolver> {
+ public:
+  CNamedValues();
+  ~CNamedValues();
+
+  // _NamedValues
+  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown** pVal) override;
+  HRESULT STDMETHODCALLTYPE get_Item(VARIANT* Index, NamedValue** pVal) override;
+  HRESULT STDMETHODCALLTYPE get_Count(LONG* pVal) override;
+  HRESULT STDMETHODCALLTYPE Add(BSTR Name, VARIANT* Value, NamedValue** pVal) override;
+  HRESULT STDMETHODCALLTYPE Copy(NamedValue* pnvSource, VARIANT_BOOL ReplaceDuplicates, NamedValue** pVal) override;
+  HRESULT STDMETHODCALLTYPE Merge(_NamedValues* pnvSource, VARIANT_BOOL ReplaceDuplicates) override;
+  HRESULT STDMETHODCALLTYPE get__MemberEnum(_EnumNamedValue** pVal) override;
+  HRESULT STDMETHODCALLTYPE SetSize(LONG NewSize) override;
+  HRESULT STDMETHODCALLTYPE LoadFromString(BSTR str) override;
+  HRESULT STDMETHODCALLTYPE DumpToString(BSTR* pStr) override;
+  HRESULT STDMETHODCALLTYPE get_ReadOnly(VARIANT_BOOL* pVal) override;
+  HRESULT STDMETHODCALLTYPE Freeze() override;
+  HRESULT STDMETHODCALLTYPE LoadFromRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey,
+                                             qxnvRegistryOptions Opt) override;
+  HRESULT STDMETHODCALLTYPE DumpToRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey,
+                                           qxnvRegistryOptions Opt) override;
+  HRESULT STDMETHODCALLTYPE get_Style(qxnvStyleConstants* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_Style(qxnvStyleConstants newVal) override;
+  HRESULT STDMETHODCALLTYPE get_Sorted(VARIANT_BOOL* pVal) override;
+  HRESULT STDMETHODCALLTYPE put_Sorted(VARIANT_BOOL newVal) override;
+  // INamedValues2
+  HRESULT STDMETHODCALLTYPE Rename(BSTR OldName, BSTR NewName) override;
+  HRESULT STDMETHODCALLTYPE Remove(BSTR Name) override;
+  HRESULT STDMETHODCALLTYPE Clear() override;
+  HRESULT STDMETHODCALLTYPE Clone(INamedValues2** pVal) override;
+  HRESULT STDMETHODCALLTYPE Insert(NamedValue* toInsert) override;
+  // ISlimFast, ITraverse, IRefresh, INameResolver
+  HRESULT STDMETHODCALLTYPE SlimFast(LONG Reserved) override;
+  HRESULT STDMETHODCALLTYPE Traverse(void* pCallback, void* pPassThru, qxtrStyleFlags Style) override;
+  HRESULT STDMETHODCALLTYPE Refresh() override;
+  HRESULT STDMETHODCALLTYPE Resolve(BSTR Name, VARIANT* pVal) override;
+
+  bool IsReadOnly() const noexcept { return readOnly_; }
+
+  // The one add-or-replace worker through which members enter: trims the name by the style,
+  // refuses or replaces a duplicate, and stores a new member in both orders. Reports its own
+  // failures. `item` (optional) receives the member with a reference.
+  HRESULT InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, NamedValue** item) noexcept;
+
+ private:
+  struct MemberName {
+    NameRef operator()(const CNamedValue* member) const noexcept { return member->Name(); }
+  };
+  using Store = ItemStore<CNamedValue, MemberName>;
+
+  // The member `index` selects, by name or 1-based position; reports its own failures.
+  HRESULT Lookup(const VARIANT& index, CNamedValue** member);
+  // Lets every member go: parent links cleared, references released.
+  void ReleaseAll() noexcept;
+
+  NameStyle style_;
+  bool readOnly_ = false;
+  Store items_;
+};
+
+}  // namespace qx

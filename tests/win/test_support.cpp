@@ -1,0 +1,70 @@
+#include "test_support.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace qx::test {
+
+ErrorState PeekError() {
+  ErrorState state;
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return state;
+  state.present = true;
+  UniqueBstr text;
+  if (SUCCEEDED(info->GetDescription(text.Put()))) state.description = Text(text.Get());
+  if (SUCCEEDED(info->GetSource(text.Put()))) state.source = Text(text.Get());
+  if (SUCCEEDED(info->GetHelpFile(text.Put()))) state.helpFile = Text(text.Get());
+  info->GetGUID(&state.guid);
+  SetErrorInfo(0, info.Get());
+  return state;
+}
+
+HRESULT ModuleCanUnloadNow() {
+  HMODULE module = GetModuleHandleW(L"QXSDKCommon.dll");
+  if (!module) return S_OK;
+  auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  return canUnload ? canUnload() : E_FAIL;
+}
+
+ComPtr<INamedValues2> NewNamedValues() {
+  ComPtr<INamedValues2> result;
+  const HRESULT hr = CoCreateInstance(CLSID_NamedValues, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INamedValues2),
+                                      result.PutVoid());
+  EXPECT_EQ(S_OK, hr) << "is the DLL registered?";
+  return result;
+}
+
+HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
+                     VARIANT* result, std::wstring* exception) {
+  DISPID id = 0;
+  auto* names = const_cast<LPOLESTR>(name);
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  // IDispatch takes its arguments last first.
+  std::vector<VARIANT> reversed(args.begin(), args.end());
+  std::reverse(reversed.begin(), reversed.end());
+  DISPID named = DISPID_PROPERTYPUT;
+  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
+  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
+    params.rgdispidNamedArgs = &named;
+    params.cNamedArgs = 1;
+  }
+  EXCEPINFO info{};
+  UINT argError = 0;
+  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argError);
+  if (hr == DISP_E_EXCEPTION && exception) *exception = Text(info.bstrDescription);
+  SysFreeString(info.bstrDescription);
+  SysFreeString(info.bstrSource);
+  SysFreeString(info.bstrHelpFile);
+  return hr;
+}
+
+}  // namespace qx::test
+
+int main(int argc, char** argv) {
+  CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+  testing::InitGoogleTest(&argc, argv);
+  const int result = RUN_ALL_TESTS();
+  CoUninitialize();
+  return result;
+}
