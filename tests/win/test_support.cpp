@@ -22,7 +22,7 @@ ErrorState PeekError() {
 HRESULT ModuleCanUnloadNow() {
   HMODULE module = GetModuleHandleW(L"QXSDKCommon.dll");
   if (!module) return S_OK;
-  auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(GetProcAddress(module, "DllCanUnloadNow"));
+  auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   return canUnload ? canUnload() : E_FAIL;
 }
 
