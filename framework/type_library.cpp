@@ -6,6 +6,9 @@
 namespace qx::com {
 namespace {
 
+// The locale the library is declared and registered with (English, United States).
+constexpr LCID kLibraryLocale = 0x409;
+
 struct Cache {
   CriticalSection lock;
   GUID libid{};
@@ -23,7 +26,7 @@ Cache& TheCache() {
 
 HRESULT LoadLibraryLocked(Cache& cache) {
   if (cache.library) return S_OK;
-  HRESULT hr = LoadRegTypeLib(cache.libid, cache.major, cache.minor, LOCALE_NEUTRAL, cache.library.Put());
+  HRESULT hr = LoadRegTypeLib(cache.libid, cache.major, cache.minor, kLibraryLocale, cache.library.Put());
   if (SUCCEEDED(hr)) return hr;
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(cache.module, path, MAX_PATH);

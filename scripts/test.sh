@@ -55,7 +55,7 @@ script_stage() {  # script_stage <stage> <log> <command...>; the script prints "
 }
 
 # 1. The portable core, natively under ASan/UBSan.
-for program in build/native/core/qxcore_tests; do
+for program in build/native/bin/qxcore_tests; do
   gtest_stage "native $(basename "$program")" "$log_dir/native-$(basename "$program").log" "$program"
 done
 

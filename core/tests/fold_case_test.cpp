@@ -51,61 +51,61 @@ U+2160–U+216F +16; U+24B6–U+24CF +26; U+FF21–U+FF3A +32)";
 
 // Code unit -> folded code unit, for the listed code units only.
 std::map<std::uint32_t, std::uint32_t> ParseFoldList(int& entries) {
-    static const std::regex entry(
-        "(every second code unit from )?U\\+([0-9A-F]{4})(?:(?: to |\u2013)U\\+([0-9A-F]{4}))? "
-        "(\\+|\u2212)([0-9]+)(;|$)");
-    std::map<std::uint32_t, std::uint32_t> folds;
-    entries = 0;
-    const std::string text(kFoldList);
-    std::string gaps;  // the text between entries: white space only
-    std::size_t end = 0;
-    const std::sregex_iterator none;
-    for (auto it = std::sregex_iterator(text.begin(), text.end(), entry); it != none; ++it) {
-        const std::smatch& m = *it;
-        ++entries;
-        gaps += text.substr(end, static_cast<std::size_t>(m.position()) - end);
-        end = static_cast<std::size_t>(m.position() + m.length());
-        const std::uint32_t first = std::stoul(m[2], nullptr, 16);
-        const std::uint32_t last = m[3].matched ? std::stoul(m[3], nullptr, 16) : first;
-        const int delta = (m[4] == "+" ? 1 : -1) * std::stoi(m[5]);
-        for (std::uint32_t c = first; c <= last; c += m[1].matched ? 2 : 1) {
-            EXPECT_TRUE(folds.emplace(c, c + delta).second) << "listed twice: " << c;
-        }
+  static const std::regex entry(
+      "(every second code unit from )?U\\+([0-9A-F]{4})(?:(?: to |\u2013)U\\+([0-9A-F]{4}))? "
+      "(\\+|\u2212)([0-9]+)(;|$)");
+  std::map<std::uint32_t, std::uint32_t> folds;
+  entries = 0;
+  const std::string text(kFoldList);
+  std::string gaps;  // the text between entries: white space only
+  std::size_t end = 0;
+  const std::sregex_iterator none;
+  for (auto it = std::sregex_iterator(text.begin(), text.end(), entry); it != none; ++it) {
+    const std::smatch& m = *it;
+    ++entries;
+    gaps += text.substr(end, static_cast<std::size_t>(m.position()) - end);
+    end = static_cast<std::size_t>(m.position() + m.length());
+    const std::uint32_t first = std::stoul(m[2], nullptr, 16);
+    const std::uint32_t last = m[3].matched ? std::stoul(m[3], nullptr, 16) : first;
+    const int delta = (m[4] == "+" ? 1 : -1) * std::stoi(m[5]);
+    for (std::uint32_t c = first; c <= last; c += m[1].matched ? 2 : 1) {
+      EXPECT_TRUE(folds.emplace(c, c + delta).second) << "listed twice: " << c;
     }
-    gaps += text.substr(end);
-    EXPECT_EQ(gaps.find_first_not_of(" \n"), std::string::npos) << gaps;
-    return folds;
+  }
+  gaps += text.substr(end);
+  EXPECT_EQ(gaps.find_first_not_of(" \n"), std::string::npos) << gaps;
+  return folds;
 }
 
 TEST(FoldCase, ChangesExactlyTheListedCodeUnits) {
-    int entries = 0;
-    const auto folds = ParseFoldList(entries);
-    EXPECT_EQ(entries, 108);
-    EXPECT_EQ(folds.size(), 716u);
+  int entries = 0;
+  const auto folds = ParseFoldList(entries);
+  EXPECT_EQ(entries, 108);
+  EXPECT_EQ(folds.size(), 716u);
 
-    int changed = 0;
-    for (std::uint32_t c = 0; c <= 0xFFFF; ++c) {
-        const auto listed = folds.find(c);
-        const std::uint32_t expected = listed == folds.end() ? c : listed->second;
-        ASSERT_EQ(qx::FoldCase(static_cast<char16_t>(c)), expected) << std::hex << "U+" << c;
-        if (expected != c) ++changed;
-    }
-    EXPECT_EQ(changed, 716);
+  int changed = 0;
+  for (std::uint32_t c = 0; c <= 0xFFFF; ++c) {
+    const auto listed = folds.find(c);
+    const std::uint32_t expected = listed == folds.end() ? c : listed->second;
+    ASSERT_EQ(qx::FoldCase(static_cast<char16_t>(c)), expected) << std::hex << "U+" << c;
+    if (expected != c) ++changed;
+  }
+  EXPECT_EQ(changed, 716);
 }
 
 TEST(FoldCase, NotableCodeUnits) {
-    EXPECT_EQ(qx::FoldCase(u'\u0130'), u'i');  // capital I with dot
-    EXPECT_EQ(qx::FoldCase(u'\u0131'), u'i');  // dotless i
-    EXPECT_EQ(qx::FoldCase(u'I'), u'i');
-    EXPECT_EQ(qx::FoldCase(u'\u017F'), u's');  // long s
-    EXPECT_EQ(qx::FoldCase(u'\u03C2'), u'\u03C3');
-    EXPECT_EQ(qx::FoldCase(u'\u1E9B'), u'\u1E61');
-    EXPECT_EQ(qx::FoldCase(u'\u00FF'), u'\u00FF');
-    EXPECT_EQ(qx::FoldCase(u'\u0178'), u'\u00FF');
-    EXPECT_EQ(qx::FoldCase(u'\u00B5'), u'\u00B5');  // micro sign
-    EXPECT_EQ(qx::FoldCase(u'_'), u'_');
-    EXPECT_EQ(qx::FoldCase(u'\0'), u'\0');
-    EXPECT_EQ(qx::FoldCase(u'\xD800'), u'\xD800');
+  EXPECT_EQ(qx::FoldCase(u'\u0130'), u'i');  // capital I with dot
+  EXPECT_EQ(qx::FoldCase(u'\u0131'), u'i');  // dotless i
+  EXPECT_EQ(qx::FoldCase(u'I'), u'i');
+  EXPECT_EQ(qx::FoldCase(u'\u017F'), u's');  // long s
+  EXPECT_EQ(qx::FoldCase(u'\u03C2'), u'\u03C3');
+  EXPECT_EQ(qx::FoldCase(u'\u1E9B'), u'\u1E61');
+  EXPECT_EQ(qx::FoldCase(u'\u00FF'), u'\u00FF');
+  EXPECT_EQ(qx::FoldCase(u'\u0178'), u'\u00FF');
+  EXPECT_EQ(qx::FoldCase(u'\u00B5'), u'\u00B5');  // micro sign
+  EXPECT_EQ(qx::FoldCase(u'_'), u'_');
+  EXPECT_EQ(qx::FoldCase(u'\0'), u'\0');
+  EXPECT_EQ(qx::FoldCase(u'\xD800'), u'\xD800');
 }
 
 }  // namespace

@@ -18,157 +18,155 @@ using qx::NameRef;
 using qx::NameStyle;
 
 struct Member {
-    std::u16string name;
-    bool null = false;
+  std::u16string name;
+  bool null = false;
 };
 
 struct MemberName {
-    NameRef operator()(const Member* m) const {
-        return m->null ? NameRef{} : NameRef::From(m->name);
-    }
+  NameRef operator()(const Member* m) const { return m->null ? NameRef{} : NameRef::From(m->name); }
 };
 
 using Store = qx::ItemStore<Member, MemberName>;
 
 // Owns the members the store points at.
 struct Pool {
-    std::vector<std::unique_ptr<Member>> members;
-    Member* Make(std::u16string name, bool null = false) {
-        members.push_back(std::make_unique<Member>(Member{std::move(name), null}));
-        return members.back().get();
-    }
+  std::vector<std::unique_ptr<Member>> members;
+  Member* Make(std::u16string name, bool null = false) {
+    members.push_back(std::make_unique<Member>(Member{std::move(name), null}));
+    return members.back().get();
+  }
 };
 
 // Adds through Find + Insert, as the collection does.
 Member* Add(Store& store, Pool& pool, std::u16string name) {
-    const auto hit = store.Find(NameRef::From(name));
-    EXPECT_FALSE(hit.found);
-    Member* m = pool.Make(std::move(name));
-    store.Insert(hit.position, m);
-    return m;
+  const auto hit = store.Find(NameRef::From(name));
+  EXPECT_FALSE(hit.found);
+  Member* m = pool.Make(std::move(name));
+  store.Insert(hit.position, m);
+  return m;
 }
 
 std::u16string Names(std::span<Member* const> order) {
-    std::u16string out;
-    for (const Member* m : order) out += (m->null ? u"<null>" : m->name) + u",";
-    return out;
+  std::u16string out;
+  for (const Member* m : order) out += (m->null ? u"<null>" : m->name) + u",";
+  return out;
 }
 
 std::u16string Key(int v) {
-    std::u16string s = u"k";
-    for (int d = 100; d > 0; d /= 10) s += static_cast<char16_t>(u'0' + v / d % 10);
-    return s;
+  std::u16string s = u"k";
+  for (int d = 100; d > 0; d /= 10) s += static_cast<char16_t>(u'0' + v / d % 10);
+  return s;
 }
 
 TEST(ItemStore, FindMatchesLowerBoundForEverySizeAndKey) {
-    std::mt19937 rng(7);
-    for (const bool withNull : {false, true}) {
-        for (int n = 0; n <= 50; ++n) {
-            Pool pool;
-            Store store;
-            std::vector<int> values;
-            for (int i = 0; i < n; ++i) values.push_back(2 * i + 1);
-            std::shuffle(values.begin(), values.end(), rng);
-            for (int v : values) Add(store, pool, Key(v));
-            if (withNull) store.Insert(store.Find(NameRef{}).position, pool.Make(u"", true));
-            const int offset = withNull ? 1 : 0;
-            ASSERT_EQ(store.Count(), n + offset);
+  std::mt19937 rng(7);
+  for (const bool withNull : {false, true}) {
+    for (int n = 0; n <= 50; ++n) {
+      Pool pool;
+      Store store;
+      std::vector<int> values;
+      for (int i = 0; i < n; ++i) values.push_back(2 * i + 1);
+      std::shuffle(values.begin(), values.end(), rng);
+      for (int v : values) Add(store, pool, Key(v));
+      if (withNull) store.Insert(store.Find(NameRef{}).position, pool.Make(u"", true));
+      const int offset = withNull ? 1 : 0;
+      ASSERT_EQ(store.Count(), n + offset);
 
-            EXPECT_EQ(store.Find(NameRef{}).found, withNull);
-            EXPECT_EQ(store.Find(NameRef{}).position, 0);
-            // Members are the odd keys; every even key is a miss between them.
-            for (int v = 0; v <= 2 * n + 1; ++v) {
-                const auto r = store.Find(NameRef::From(Key(v)));
-                EXPECT_EQ(r.found, v % 2 == 1 && v < 2 * n) << n << " " << v;
-                EXPECT_EQ(r.position, v / 2 + offset) << n << " " << v;
-            }
-            EXPECT_EQ(store.Find(NameRef::From(u"")).position, offset);
-            EXPECT_EQ(store.Find(NameRef::From(u"z")).position, n + offset);
-        }
+      EXPECT_EQ(store.Find(NameRef{}).found, withNull);
+      EXPECT_EQ(store.Find(NameRef{}).position, 0);
+      // Members are the odd keys; every even key is a miss between them.
+      for (int v = 0; v <= 2 * n + 1; ++v) {
+        const auto r = store.Find(NameRef::From(Key(v)));
+        EXPECT_EQ(r.found, v % 2 == 1 && v < 2 * n) << n << " " << v;
+        EXPECT_EQ(r.position, v / 2 + offset) << n << " " << v;
+      }
+      EXPECT_EQ(store.Find(NameRef::From(u"")).position, offset);
+      EXPECT_EQ(store.Find(NameRef::From(u"z")).position, n + offset);
     }
+  }
 }
 
 TEST(ItemStore, InsertAndRemoveKeepBothOrders) {
-    Pool pool;
-    Store store;
-    EXPECT_TRUE(store.Empty());
-    EXPECT_TRUE(store.Sorted());
-    EXPECT_EQ(store.Capacity(), 16);
-    for (const char16_t* name : {u"c", u"A", u"b", u"E", u"d"}) Add(store, pool, name);
-    EXPECT_EQ(Names(store.ByName()), u"A,b,c,d,E,");
-    EXPECT_EQ(Names(store.ByInsertion()), u"c,A,b,E,d,");
-    EXPECT_EQ(Names(store.PublicOrder()), u"A,b,c,d,E,");
-    EXPECT_EQ(store.PublicAt(0)->name, u"A");
-    store.SetSorted(false);
-    EXPECT_EQ(store.PublicAt(0)->name, u"c");
-    EXPECT_EQ(Names(store.PublicOrder()), u"c,A,b,E,d,");
+  Pool pool;
+  Store store;
+  EXPECT_TRUE(store.Empty());
+  EXPECT_TRUE(store.Sorted());
+  EXPECT_EQ(store.Capacity(), 16);
+  for (const char16_t* name : {u"c", u"A", u"b", u"E", u"d"}) Add(store, pool, name);
+  EXPECT_EQ(Names(store.ByName()), u"A,b,c,d,E,");
+  EXPECT_EQ(Names(store.ByInsertion()), u"c,A,b,E,d,");
+  EXPECT_EQ(Names(store.PublicOrder()), u"A,b,c,d,E,");
+  EXPECT_EQ(store.PublicAt(0)->name, u"A");
+  store.SetSorted(false);
+  EXPECT_EQ(store.PublicAt(0)->name, u"c");
+  EXPECT_EQ(Names(store.PublicOrder()), u"c,A,b,E,d,");
 
-    EXPECT_EQ(store.RemoveAtName(4)->name, u"E");  // last by name, middle by insertion
-    EXPECT_EQ(store.RemoveAtName(3)->name, u"d");  // last in both
-    EXPECT_EQ(store.RemoveAtName(0)->name, u"A");  // first by name
-    EXPECT_EQ(Names(store.ByName()), u"b,c,");
-    EXPECT_EQ(Names(store.ByInsertion()), u"c,b,");
-    EXPECT_EQ(store.RemoveAtName(1)->name, u"c");  // first by insertion
-    EXPECT_EQ(Names(store.ByInsertion()), u"b,");
+  EXPECT_EQ(store.RemoveAtName(4)->name, u"E");  // last by name, middle by insertion
+  EXPECT_EQ(store.RemoveAtName(3)->name, u"d");  // last in both
+  EXPECT_EQ(store.RemoveAtName(0)->name, u"A");  // first by name
+  EXPECT_EQ(Names(store.ByName()), u"b,c,");
+  EXPECT_EQ(Names(store.ByInsertion()), u"c,b,");
+  EXPECT_EQ(store.RemoveAtName(1)->name, u"c");  // first by insertion
+  EXPECT_EQ(Names(store.ByInsertion()), u"b,");
 }
 
 TEST(ItemStore, MoveAfterRenameDownAndUp) {
-    Pool pool;
-    Store store;
-    for (const char16_t* name : {u"a", u"c", u"e", u"g", u"i"}) Add(store, pool, name);
-    // The collection searches for the new name before changing it.
-    auto rename = [&](std::u16string from, std::u16string to) {
-        const auto old = store.Find(NameRef::From(from));
-        ASSERT_TRUE(old.found);
-        const bool same = store.Comparer().Equal(NameRef::From(from), NameRef::From(to));
-        const auto target = store.Find(NameRef::From(to));
-        ASSERT_TRUE(same || !target.found);
-        store.NameAt(old.position)->name = to;
-        store.Move(old.position, same ? old.position : target.position);
-    };
-    rename(u"g", u"b");  // down
-    EXPECT_EQ(Names(store.ByName()), u"a,b,c,e,i,");
-    rename(u"a", u"f");  // up
-    EXPECT_EQ(Names(store.ByName()), u"b,c,e,f,i,");
-    rename(u"b", u"z");  // to the end
-    EXPECT_EQ(Names(store.ByName()), u"c,e,f,i,z,");
-    rename(u"z", u"A");  // to the front
-    EXPECT_EQ(Names(store.ByName()), u"A,c,e,f,i,");
-    rename(u"e", u"E");  // same name under the comparison
-    rename(u"f", u"h");  // up by one slot: stays
-    EXPECT_EQ(Names(store.ByName()), u"A,c,E,h,i,");
-    EXPECT_EQ(Names(store.ByInsertion()), u"h,c,E,A,i,");
+  Pool pool;
+  Store store;
+  for (const char16_t* name : {u"a", u"c", u"e", u"g", u"i"}) Add(store, pool, name);
+  // The collection searches for the new name before changing it.
+  auto rename = [&](std::u16string from, std::u16string to) {
+    const auto old = store.Find(NameRef::From(from));
+    ASSERT_TRUE(old.found);
+    const bool same = store.Comparer().Equal(NameRef::From(from), NameRef::From(to));
+    const auto target = store.Find(NameRef::From(to));
+    ASSERT_TRUE(same || !target.found);
+    store.NameAt(old.position)->name = to;
+    store.Move(old.position, same ? old.position : target.position);
+  };
+  rename(u"g", u"b");  // down
+  EXPECT_EQ(Names(store.ByName()), u"a,b,c,e,i,");
+  rename(u"a", u"f");  // up
+  EXPECT_EQ(Names(store.ByName()), u"b,c,e,f,i,");
+  rename(u"b", u"z");  // to the end
+  EXPECT_EQ(Names(store.ByName()), u"c,e,f,i,z,");
+  rename(u"z", u"A");  // to the front
+  EXPECT_EQ(Names(store.ByName()), u"A,c,e,f,i,");
+  rename(u"e", u"E");  // same name under the comparison
+  rename(u"f", u"h");  // up by one slot: stays
+  EXPECT_EQ(Names(store.ByName()), u"A,c,E,h,i,");
+  EXPECT_EQ(Names(store.ByInsertion()), u"h,c,E,A,i,");
 }
 
 TEST(ItemStore, CapacityDoublesFrom16AndSetCapacityIsExact) {
-    Pool pool;
-    Store store;
-    for (int i = 0; i < 16; ++i) Add(store, pool, Key(30 - i));
-    EXPECT_EQ(store.Capacity(), 16);
-    Add(store, pool, Key(99));
-    EXPECT_EQ(store.Capacity(), 32);
-    const std::u16string byName = Names(store.ByName()), byInsertion = Names(store.ByInsertion());
+  Pool pool;
+  Store store;
+  for (int i = 0; i < 16; ++i) Add(store, pool, Key(30 - i));
+  EXPECT_EQ(store.Capacity(), 16);
+  Add(store, pool, Key(99));
+  EXPECT_EQ(store.Capacity(), 32);
+  const std::u16string byName = Names(store.ByName()), byInsertion = Names(store.ByInsertion());
 
-    store.SetCapacity(17);
-    EXPECT_EQ(store.Capacity(), 17);
-    EXPECT_EQ(Names(store.ByName()), byName);
-    EXPECT_EQ(Names(store.ByInsertion()), byInsertion);
-    Add(store, pool, Key(0));
-    EXPECT_EQ(store.Capacity(), 34);
-    store.SetCapacity(1000);
-    EXPECT_EQ(store.Capacity(), 1000);
-    EXPECT_EQ(store.NameAt(0)->name, Key(0));
-    EXPECT_EQ(store.InsertionAt(17)->name, Key(0));
+  store.SetCapacity(17);
+  EXPECT_EQ(store.Capacity(), 17);
+  EXPECT_EQ(Names(store.ByName()), byName);
+  EXPECT_EQ(Names(store.ByInsertion()), byInsertion);
+  Add(store, pool, Key(0));
+  EXPECT_EQ(store.Capacity(), 34);
+  store.SetCapacity(1000);
+  EXPECT_EQ(store.Capacity(), 1000);
+  EXPECT_EQ(store.NameAt(0)->name, Key(0));
+  EXPECT_EQ(store.InsertionAt(17)->name, Key(0));
 
-    std::vector<Member*> cleared;
-    store.Clear([&](Member* m) { cleared.push_back(m); });
-    EXPECT_EQ(Names(cleared), byInsertion + Key(0) + u",");
-    EXPECT_EQ(store.Count(), 0);
-    EXPECT_EQ(store.Capacity(), 1000);
+  std::vector<Member*> cleared;
+  store.Clear([&](Member* m) { cleared.push_back(m); });
+  EXPECT_EQ(Names(cleared), byInsertion + Key(0) + u",");
+  EXPECT_EQ(store.Count(), 0);
+  EXPECT_EQ(store.Capacity(), 1000);
 
-    store.SetCapacity(0);
-    Add(store, pool, u"x");
-    EXPECT_EQ(store.Capacity(), 16);
+  store.SetCapacity(0);
+  Add(store, pool, u"x");
+  EXPECT_EQ(store.Capacity(), 16);
 }
 
 // An allocator that can be told to fail its next allocation.
@@ -176,118 +174,116 @@ bool g_failNextAllocation = false;
 
 template <class T>
 struct FailingAllocator {
-    using value_type = T;
-    FailingAllocator() = default;
-    template <class U>
-    FailingAllocator(const FailingAllocator<U>&) {}
-    T* allocate(std::size_t n) {
-        if (std::exchange(g_failNextAllocation, false)) throw std::bad_alloc();
-        return std::allocator<T>().allocate(n);
-    }
-    void deallocate(T* p, std::size_t n) { std::allocator<T>().deallocate(p, n); }
-    bool operator==(const FailingAllocator&) const = default;
+  using value_type = T;
+  FailingAllocator() = default;
+  template <class U>
+  FailingAllocator(const FailingAllocator<U>&) {}
+  T* allocate(std::size_t n) {
+    if (std::exchange(g_failNextAllocation, false)) throw std::bad_alloc();
+    return std::allocator<T>().allocate(n);
+  }
+  void deallocate(T* p, std::size_t n) { std::allocator<T>().deallocate(p, n); }
+  bool operator==(const FailingAllocator&) const = default;
 };
 
 TEST(ItemStore, AllocationFailureLeavesTheStoreUnchanged) {
-    using FailingStore = qx::ItemStore<Member, MemberName, FailingAllocator<Member*>>;
-    Pool pool;
-    FailingStore store;
-    for (int i = 0; i < 16; ++i) store.Insert(0, pool.Make(Key(16 - i)));
-    const std::u16string byName = Names(store.ByName()), byInsertion = Names(store.ByInsertion());
+  using FailingStore = qx::ItemStore<Member, MemberName, FailingAllocator<Member*>>;
+  Pool pool;
+  FailingStore store;
+  for (int i = 0; i < 16; ++i) store.Insert(0, pool.Make(Key(16 - i)));
+  const std::u16string byName = Names(store.ByName()), byInsertion = Names(store.ByInsertion());
 
-    g_failNextAllocation = true;
-    EXPECT_THROW(store.Insert(3, pool.Make(u"k0025")), std::bad_alloc);
-    g_failNextAllocation = true;
-    EXPECT_THROW(store.SetCapacity(40), std::bad_alloc);
-    EXPECT_EQ(store.Count(), 16);
-    EXPECT_EQ(store.Capacity(), 16);
-    EXPECT_EQ(Names(store.ByName()), byName);
-    EXPECT_EQ(Names(store.ByInsertion()), byInsertion);
+  g_failNextAllocation = true;
+  EXPECT_THROW(store.Insert(3, pool.Make(u"k0025")), std::bad_alloc);
+  g_failNextAllocation = true;
+  EXPECT_THROW(store.SetCapacity(40), std::bad_alloc);
+  EXPECT_EQ(store.Count(), 16);
+  EXPECT_EQ(store.Capacity(), 16);
+  EXPECT_EQ(Names(store.ByName()), byName);
+  EXPECT_EQ(Names(store.ByInsertion()), byInsertion);
 
-    g_failNextAllocation = true;
-    EXPECT_THROW(FailingStore{}, std::bad_alloc);
+  g_failNextAllocation = true;
+  EXPECT_THROW(FailingStore{}, std::bad_alloc);
 }
 
 TEST(ItemStore, RandomOperationsMatchAModel) {
-    std::mt19937 rng(12345);
-    const std::u16string alphabet = u"aAbB_s\u017F\u0130i";
-    auto randomName = [&] {
-        std::u16string s(rng() % 4, u' ');
-        for (auto& c : s) c = alphabet[rng() % alphabet.size()];
-        return s;
-    };
-    for (const int styleBits : {0, NameStyle::kCaseSensitive}) {
-        Pool pool;
-        Store store;
-        store.SetComparer(NameComparer(NameStyle::FromBits(styleBits)));
-        const NameComparer& cmp = store.Comparer();
-        MemberName nameOf;
-        std::vector<Member*> inserted;  // the model's insertion order
-        std::vector<Member*> sorted;    // and its name order
-        auto less = [&](const Member* x, const Member* y) {
-            return cmp.Compare(nameOf(x), nameOf(y)) < 0;
-        };
-        for (int step = 0; step < 6000; ++step) {
-            const bool nullName = rng() % 50 == 0;
-            const std::u16string name = randomName();
-            const NameRef key = nullName ? NameRef{} : NameRef::From(name);
-            const auto hit = store.Find(key);
-            const auto bound = std::lower_bound(
-                sorted.begin(), sorted.end(), key,
-                [&](const Member* m, NameRef k) { return cmp.Compare(nameOf(m), k) < 0; });
-            ASSERT_EQ(hit.position, bound - sorted.begin());
-            ASSERT_EQ(hit.found, bound != sorted.end() && cmp.Equal(nameOf(*bound), key));
-            switch (rng() % 10) {
-                case 0: case 1: case 2: case 3:
-                    if (!hit.found) {
-                        Member* m = pool.Make(name, nullName);
-                        store.Insert(hit.position, m);
-                        inserted.push_back(m);
-                    }
-                    break;
-                case 4: case 5:
-                    if (hit.found) {
-                        Member* m = store.RemoveAtName(hit.position);
-                        ASSERT_EQ(std::count(inserted.begin(), inserted.end(), m), 1);
-                        std::erase(inserted, m);
-                    }
-                    break;
-                case 6: case 7:
-                    if (hit.found) {
-                        Member* m = store.NameAt(hit.position);
-                        const std::u16string to = randomName();
-                        const NameRef toKey = NameRef::From(to);
-                        const auto target = store.Find(toKey);
-                        if (cmp.Equal(key, toKey) || !target.found) {
-                            m->name = to;
-                            m->null = false;
-                            store.Move(hit.position,
-                                       cmp.Equal(key, toKey) ? hit.position : target.position);
-                        }
-                    }
-                    break;
-                case 8:
-                    store.SetCapacity(store.Count() + static_cast<std::int32_t>(rng() % 3));
-                    break;
-                default:
-                    if (rng() % 200 == 0) {
-                        store.Clear([](Member*) {});
-                        inserted.clear();
-                    }
-                    break;
+  std::mt19937 rng(12345);
+  const std::u16string alphabet = u"aAbB_s\u017F\u0130i";
+  auto randomName = [&] {
+    std::u16string s(rng() % 4, u' ');
+    for (auto& c : s) c = alphabet[rng() % alphabet.size()];
+    return s;
+  };
+  for (const int styleBits : {0, NameStyle::kCaseSensitive}) {
+    Pool pool;
+    Store store;
+    store.SetComparer(NameComparer(NameStyle::FromBits(styleBits)));
+    const NameComparer& cmp = store.Comparer();
+    MemberName nameOf;
+    std::vector<Member*> inserted;  // the model's insertion order
+    std::vector<Member*> sorted;    // and its name order
+    auto less = [&](const Member* x, const Member* y) { return cmp.Compare(nameOf(x), nameOf(y)) < 0; };
+    for (int step = 0; step < 6000; ++step) {
+      const bool nullName = rng() % 50 == 0;
+      const std::u16string name = randomName();
+      const NameRef key = nullName ? NameRef{} : NameRef::From(name);
+      const auto hit = store.Find(key);
+      const auto bound = std::lower_bound(sorted.begin(), sorted.end(), key,
+                                          [&](const Member* m, NameRef k) { return cmp.Compare(nameOf(m), k) < 0; });
+      ASSERT_EQ(hit.position, bound - sorted.begin());
+      ASSERT_EQ(hit.found, bound != sorted.end() && cmp.Equal(nameOf(*bound), key));
+      switch (rng() % 10) {
+        case 0:
+        case 1:
+        case 2:
+        case 3:
+          if (!hit.found) {
+            Member* m = pool.Make(name, nullName);
+            store.Insert(hit.position, m);
+            inserted.push_back(m);
+          }
+          break;
+        case 4:
+        case 5:
+          if (hit.found) {
+            Member* m = store.RemoveAtName(hit.position);
+            ASSERT_EQ(std::count(inserted.begin(), inserted.end(), m), 1);
+            std::erase(inserted, m);
+          }
+          break;
+        case 6:
+        case 7:
+          if (hit.found) {
+            Member* m = store.NameAt(hit.position);
+            const std::u16string to = randomName();
+            const NameRef toKey = NameRef::From(to);
+            const auto target = store.Find(toKey);
+            if (cmp.Equal(key, toKey) || !target.found) {
+              m->name = to;
+              m->null = false;
+              store.Move(hit.position, cmp.Equal(key, toKey) ? hit.position : target.position);
             }
-            sorted = inserted;
-            std::sort(sorted.begin(), sorted.end(), less);
-            ASSERT_TRUE(std::equal(inserted.begin(), inserted.end(), store.ByInsertion().begin(),
-                                   store.ByInsertion().end()));
-            ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), store.ByName().begin(),
-                                   store.ByName().end()));
-            ASSERT_TRUE(std::adjacent_find(sorted.begin(), sorted.end(), [&](auto x, auto y) {
-                            return !less(x, y);
-                        }) == sorted.end());
-            ASSERT_GE(store.Capacity(), store.Count());
-        }
+          }
+          break;
+        case 8:
+          store.SetCapacity(store.Count() + static_cast<std::int32_t>(rng() % 3));
+          break;
+        default:
+          if (rng() % 200 == 0) {
+            store.Clear([](Member*) {});
+            inserted.clear();
+          }
+          break;
+      }
+      sorted = inserted;
+      std::sort(sorted.begin(), sorted.end(), less);
+      ASSERT_TRUE(std::equal(inserted.begin(), inserted.end(), store.ByInsertion().begin(), store.ByInsertion().end()));
+      ASSERT_TRUE(std::equal(sorted.begin(), sorted.end(), store.ByName().begin(), store.ByName().end()));
+      ASSERT_TRUE(std::adjacent_find(sorted.begin(), sorted.end(), [&](auto x, auto y) { return !less(x, y); }) ==
+                  sorted.end());
+      ASSERT_GE(store.Capacity(), store.Count());
     }
+  }
 }
 
 }  // namespace

@@ -20,39 +20,37 @@ namespace qx {
 // Contract for the locale comparisons: data[length] is a NUL (every BSTR has
 // one), because the host's collation functions stop at the first NUL.
 struct NameRef {
-    const char16_t* data = nullptr;
-    std::uint32_t length = 0;
+  const char16_t* data = nullptr;
+  std::uint32_t length = 0;
 
-    bool IsNull() const { return data == nullptr; }
+  bool IsNull() const { return data == nullptr; }
 
-    // Views a string as a name. Only a view of a whole literal or of a whole
-    // std::u16string also has the NUL at data[length] that the locale
-    // comparisons rely on. A default-constructed view (null data) gives the
-    // null name.
-    static NameRef From(std::u16string_view text) {
-        return {text.data(), static_cast<std::uint32_t>(text.size())};
-    }
+  // Views a string as a name. Only a view of a whole literal or of a whole
+  // std::u16string also has the NUL at data[length] that the locale
+  // comparisons rely on. A default-constructed view (null data) gives the
+  // null name.
+  static NameRef From(std::u16string_view text) { return {text.data(), static_cast<std::uint32_t>(text.size())}; }
 };
 
 // The naming rules of a collection, the four low bits of its Style property.
 struct NameStyle {
-    static constexpr std::int32_t kCaseSensitive = 1;
-    static constexpr std::int32_t kLocaleSensitive = 2;
-    static constexpr std::int32_t kAllowLeadingSpace = 4;
-    static constexpr std::int32_t kAllowTrailingSpace = 8;
+  static constexpr std::int32_t kCaseSensitive = 1;
+  static constexpr std::int32_t kLocaleSensitive = 2;
+  static constexpr std::int32_t kAllowLeadingSpace = 4;
+  static constexpr std::int32_t kAllowTrailingSpace = 8;
 
-    bool caseSensitive = false;
-    bool localeSensitive = false;
-    bool allowLeadingSpace = false;
-    bool allowTrailingSpace = false;
+  bool caseSensitive = false;
+  bool localeSensitive = false;
+  bool allowLeadingSpace = false;
+  bool allowTrailingSpace = false;
 
-    // Takes bits 0 to 3; every other bit is ignored.
-    static NameStyle FromBits(std::int32_t bits);
-    // The inverse: caseSensitive*1 + localeSensitive*2 + allowLeadingSpace*4
-    // + allowTrailingSpace*8.
-    std::int32_t Bits() const;
+  // Takes bits 0 to 3; every other bit is ignored.
+  static NameStyle FromBits(std::int32_t bits);
+  // The inverse: caseSensitive*1 + localeSensitive*2 + allowLeadingSpace*4
+  // + allowTrailingSpace*8.
+  std::int32_t Bits() const;
 
-    friend bool operator==(const NameStyle&, const NameStyle&) = default;
+  friend bool operator==(const NameStyle&, const NameStyle&) = default;
 };
 
 namespace detail {
@@ -93,22 +91,22 @@ int OrdinalCollate(const char16_t* a, const char16_t* b, bool ignoreCase);
 //    longer one the result is the length difference (clamped to int). The
 //    locale modes stop at the first NUL.
 class NameComparer {
-public:
-    // A null collate selects OrdinalCollate.
-    explicit NameComparer(NameStyle style = {}, CollateFn collate = &OrdinalCollate);
+ public:
+  // A null collate selects OrdinalCollate.
+  explicit NameComparer(NameStyle style = {}, CollateFn collate = &OrdinalCollate);
 
-    int Compare(NameRef member, NameRef key) const;
-    bool Equal(NameRef a, NameRef b) const { return Compare(a, b) == 0; }
+  int Compare(NameRef member, NameRef key) const;
+  bool Equal(NameRef a, NameRef b) const { return Compare(a, b) == 0; }
 
-    const NameStyle& Style() const { return style_; }
-    CollateFn Collate() const { return collate_; }
+  const NameStyle& Style() const { return style_; }
+  CollateFn Collate() const { return collate_; }
 
-private:
-    enum class Mode : std::uint8_t { kFolded, kOrdinal, kLocaleIgnoreCase, kLocale };
+ private:
+  enum class Mode : std::uint8_t { kFolded, kOrdinal, kLocaleIgnoreCase, kLocale };
 
-    NameStyle style_;
-    CollateFn collate_;
-    Mode mode_;
+  NameStyle style_;
+  CollateFn collate_;
+  Mode mode_;
 };
 
 // Trims a name for storage: removes leading U+0020 unless allowLeadingSpace,
