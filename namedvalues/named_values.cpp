@@ -19,7 +19,7 @@ namespace {
 
 constexpr VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
-// Operations that come with the string, registry, copy and traversal forms of the collection.
+// Operations that come with the registry, copy and traversal forms of the collection.
 HRESULT NotYetAvailable() { return ReportSystemError(E_NOTIMPL); }
 
 // A BSTR copy of a name's text (for keys that were trimmed out of a longer string).
@@ -285,18 +285,13 @@ HRESULT CNamedValues::get__MemberEnum(_EnumNamedValue** pVal) {
 }
 
 // ---------------------------------------------------------------------------------------------
-// The string and registry forms, copy, merge, clone, traverse and resolve.
+// The registry form, copy, merge, clone, traverse and resolve.
 
 HRESULT CNamedValues::Copy(NamedValue*, VARIANT_BOOL, NamedValue** pVal) {
   if (pVal) *pVal = nullptr;
   return NotYetAvailable();
 }
 HRESULT CNamedValues::Merge(_NamedValues*, VARIANT_BOOL) { return NotYetAvailable(); }
-HRESULT CNamedValues::LoadFromString(BSTR) { return NotYetAvailable(); }
-HRESULT CNamedValues::DumpToString(BSTR* pStr) {
-  if (pStr) *pStr = nullptr;
-  return NotYetAvailable();
-}
 HRESULT CNamedValues::LoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) {
   return NotYetAvailable();
 }

@@ -1,0 +1,80 @@
+#include "qx/core/structured_string.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace qx {
+namespace {
+
+// An entry as read, with "<null>" for absent parts so that null and empty can be told apart.
+using Entry = std::pair<std::u16string, std::u16string>;
+
+std::u16string Show(NameRef part) { return part.IsNull() ? u"<null>" : std::u16string(part.data, part.length); }
+
+std::vector<Entry> Read(std::u16string_view text) {
+  std::vector<Entry> entries;
+  ReadStructuredString(text, &IsAsciiSpace, [&](NameRef name, NameRef value) {
+    entries.emplace_back(Show(name), Show(value));
+  });
+  return entries;
+}
+
+TEST(StructuredStringReader, SplitsTrimsAndKeepsFurtherEquals) {
+  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"b", u"x=y"}, {u"c", u"<null>"}}), Read(u" a = 1 ; b=x=y ;c "));
+  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"a", u"2"}}), Read(u"a=1;a=2"));
+  EXPECT_EQ((std::vector<Entry>{{u"k", u"<null>"}}), Read(u"k"));
+  EXPECT_EQ((std::vector<Entry>{{u"k", u"<null>"}}), Read(u"k="));
+  EXPECT_EQ((std::vector<Entry>{{u"<null>", u"v"}}), Read(u"=v"));
+}
+
+TEST(StructuredStringReader, EmptyEntriesAndTrailingSeparators) {
+  EXPECT_TRUE(Read(u"").empty());
+  EXPECT_TRUE(Read(u" \t\r\n").empty());
+  // A leading or doubled ';' is an entry of its own; one trailing ';' is not.
+  EXPECT_EQ((std::vector<Entry>{{u"<null>", u"<null>"}, {u"x", u"1"}}), Read(u";x=1"));
+  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"<null>", u"<null>"}, {u"b", u"2"}}), Read(u"a=1;;b=2"));
+  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}}), Read(u"a=1;"));
+  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"<null>", u"<null>"}}), Read(u"a=1; ;"));
+  EXPECT_EQ((std::vector<Entry>{{u"<null>", u"<null>"}}), Read(u";"));
+}
+
+TEST(StructuredStringReader, StopsAtTheFirstNul) {
+  const std::u16string text(u"a=1;b\0c=2;d=3", 13);
+  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"b", u"<null>"}}), Read(text));
+}
+
+TEST(StructuredStringReader, LongTextWithoutEqualsIsLinear) {
+  // 200,000 entries with no '=' anywhere: each entry's search stays inside the entry.
+  std::u16string text;
+  for (int i = 0; i < 200000; ++i) text += u"name;";
+  size_t count = 0;
+  ReadStructuredString(text, &IsAsciiSpace, [&](NameRef, NameRef value) {
+    EXPECT_TRUE(value.IsNull());
+    ++count;
+  });
+  EXPECT_EQ(200000u, count);
+}
+
+TEST(StructuredStringWriter, JoinsEntriesWithNothingAdded) {
+  StructuredStringWriter writer;
+  EXPECT_TRUE(writer.Empty());
+  writer.Add(NameRef::From(u"a"), NameRef::From(u"1"));
+  writer.Add(NameRef::From(u"b"), NameRef::From(u"x y"));
+  writer.Add(NameRef{}, NameRef{});
+  writer.Add(NameRef::From(u"k"), NameRef{});
+  EXPECT_EQ(u"a=1;b=x y;=;k=", writer.Text());
+  EXPECT_FALSE(writer.Empty());
+}
+
+TEST(StructuredString, RoundTripOfPlainEntries) {
+  StructuredStringWriter writer;
+  writer.Add(NameRef::From(u"one"), NameRef::From(u"1"));
+  writer.Add(NameRef::From(u"two"), NameRef::From(u"a=b"));
+  EXPECT_EQ((std::vector<Entry>{{u"one", u"1"}, {u"two", u"a=b"}}), Read(writer.Text()));
+}
+
+}  // namespace
+}  // namespace qx

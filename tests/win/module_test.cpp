@@ -1,0 +1,397 @@
+// The DLL's exports: class objects, the module lock, aggregation, and self-registration.
+//
+// Registration tests change the prefix's registry; ModuleRegistration restores the machine
+// registration after each of its tests, whatever happened. The per-user switch of DllInstall is
+// process-wide and sticky, so the DllInstall tests run in a child process of this program
+// (the DISABLED_ tests of ModuleInstallChild, which only such a child runs).
+#include <string>
+#include <vector>
+
+#include "test_support.h"
+
+namespace qx::test {
+namespace {
+
+// The exports of QXSDKCommon.dll beside the test program (the DLL that is registered).
+struct Exports {
+  HMODULE module = nullptr;
+  HRESULT(STDAPICALLTYPE* canUnloadNow)() = nullptr;
+  HRESULT(STDAPICALLTYPE* getClassObject)(REFCLSID, REFIID, void**) = nullptr;
+  HRESULT(STDAPICALLTYPE* registerServer)() = nullptr;
+  HRESULT(STDAPICALLTYPE* unregisterServer)() = nullptr;
+  HRESULT(STDAPICALLTYPE* install)(BOOL, LPCWSTR) = nullptr;
+};
+
+template <class Fn>
+void Find(HMODULE module, const char* name, Fn& fn) {
+  fn = reinterpret_cast<Fn>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+  EXPECT_NE(nullptr, fn) << name;
+}
+
+const Exports& Dll() {
+  static const Exports exports = [] {
+    Exports e;
+    e.module = LoadLibraryW(L"QXSDKCommon.dll");  // stays loaded for the run
+    EXPECT_NE(nullptr, e.module);
+    Find(e.module, "DllCanUnloadNow", e.canUnloadNow);
+    Find(e.module, "DllGetClassObject", e.getClassObject);
+    Find(e.module, "DllRegisterServer", e.registerServer);
+    Find(e.module, "DllUnregisterServer", e.unregisterServer);
+    Find(e.module, "DllInstall", e.install);
+    return e;
+  }();
+  return exports;
+}
+
+std::wstring ModulePath() {
+  wchar_t path[MAX_PATH];
+  return std::wstring(path, GetModuleFileNameW(Dll().module, path, MAX_PATH));
+}
+
+std::wstring GuidText(const GUID& guid) {
+  wchar_t text[40];
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+ComPtr<IClassFactory> NamedValuesFactory() {
+  ComPtr<IClassFactory> factory;
+  EXPECT_EQ(S_OK, Dll().getClassObject(CLSID_NamedValues, IID_IClassFactory, factory.PutVoid()));
+  return factory;
+}
+
+// --- class objects and the module lock -------------------------------------------------------
+
+class ModuleExports : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(S_OK, Dll().canUnloadNow()) << "objects of an earlier test are alive"; }
+};
+
+TEST_F(ModuleExports, ClassObjectIsCachedAndUnknownClassesFail) {
+  ComPtr<IClassFactory> first = NamedValuesFactory();
+  ComPtr<IUnknown> second;
+  ASSERT_EQ(S_OK, Dll().getClassObject(CLSID_NamedValues, IID_IUnknown, second.PutVoid()));
+  EXPECT_EQ(static_cast<IUnknown*>(first.Get()), second.Get());
+
+  void* out = &out;
+  EXPECT_EQ(CLASS_E_CLASSNOTAVAILABLE, Dll().getClassObject(IID_IUnknown, IID_IClassFactory, &out));
+  EXPECT_EQ(nullptr, out);
+  EXPECT_EQ(E_POINTER, first->CreateInstance(nullptr, IID_IUnknown, nullptr));
+}
+
+TEST_F(ModuleExports, CanUnloadNowFollowsClassObjectsLocksAndObjects) {
+  ComPtr<IClassFactory> factory = NamedValuesFactory();
+  EXPECT_EQ(S_FALSE, Dll().canUnloadNow());
+  factory.Reset();
+  EXPECT_EQ(S_OK, Dll().canUnloadNow());
+
+  factory = NamedValuesFactory();
+  EXPECT_EQ(S_OK, factory->LockServer(TRUE));
+  factory.Reset();
+  EXPECT_EQ(S_FALSE, Dll().canUnloadNow());
+  factory = NamedValuesFactory();
+  EXPECT_EQ(S_OK, factory->LockServer(FALSE));
+  ComPtr<INamedValues2> object;
+  ASSERT_EQ(S_OK, factory->CreateInstance(nullptr, __uuidof(INamedValues2), object.PutVoid()));
+  factory.Reset();
+  EXPECT_EQ(S_FALSE, Dll().canUnloadNow());
+  object.Reset();
+  EXPECT_EQ(S_OK, Dll().canUnloadNow());
+}
+
+// An outer object that aggregates whatever the class object gives it and forwards every
+// interface but IUnknown to it.
+class Outer final : public IUnknown {
+ public:
+  HRESULT Aggregate(IClassFactory* factory) { return factory->CreateInstance(this, IID_IUnknown, inner_.PutVoid()); }
+  IUnknown* Inner() const { return inner_.Get(); }
+  LONG Refs() const { return refs_; }
+
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+    if (iid == IID_IUnknown) {
+      AddRef();
+      *out = static_cast<IUnknown*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return inner_ ? inner_->QueryInterface(iid, out) : E_NOINTERFACE;
+  }
+  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
+  ULONG STDMETHODCALLTYPE Release() override {
+    if (--refs_ > 0) return refs_;
+    refs_ = 1;  // steady while the inner object goes
+    inner_.Reset();
+    delete this;
+    return 0;
+  }
+
+ private:
+  LONG refs_ = 1;
+  ComPtr<IUnknown> inner_;
+};
+
+TEST_F(ModuleExports, AggregatedNamedValuesDelegateToTheOuterObject) {
+  ComPtr<IClassFactory> factory = NamedValuesFactory();
+  auto* outer = new Outer;
+  void* out = &out;
+  EXPECT_EQ(CLASS_E_NOAGGREGATION, factory->CreateInstance(outer, __uuidof(INamedValues2), &out));
+  EXPECT_EQ(nullptr, out);
+  ASSERT_EQ(S_OK, outer->Aggregate(factory.Get()));
+  factory.Reset();
+  EXPECT_EQ(1, outer->Refs());
+  ComPtr<IUnknown> innerSelf;
+  ASSERT_EQ(S_OK, outer->Inner()->QueryInterface(IID_IUnknown, innerSelf.PutVoid()));
+  EXPECT_EQ(outer->Inner(), innerSelf.Get());  // the inner unknown is its own identity
+  innerSelf.Reset();
+
+  {
+    ComPtr<INamedValues2> values;
+    ASSERT_EQ(S_OK, outer->QueryInterface(__uuidof(INamedValues2), values.PutVoid()));
+    EXPECT_EQ(2, outer->Refs());
+    values->AddRef();
+    EXPECT_EQ(3, outer->Refs());
+    values->Release();
+    EXPECT_EQ(2, outer->Refs());
+    ComPtr<IUnknown> identity;
+    ASSERT_EQ(S_OK, values->QueryInterface(IID_IUnknown, identity.PutVoid()));
+    EXPECT_EQ(static_cast<IUnknown*>(outer), identity.Get());
+    identity.Reset();
+    ComPtr<IDispatch> dispatch;
+    EXPECT_EQ(S_OK, values->QueryInterface(IID_IDispatch, dispatch.PutVoid()));
+    dispatch.Reset();
+
+    auto name = Bstr(L"Timeout");
+    auto value = VarI4(30);
+    EXPECT_EQ(S_OK, values->Add(name.Get(), value.AddressOf(), nullptr));
+    LONG count = 0;
+    EXPECT_EQ(S_OK, values->get_Count(&count));
+    EXPECT_EQ(1, count);
+  }
+  EXPECT_EQ(1, outer->Refs());
+  EXPECT_EQ(S_FALSE, Dll().canUnloadNow());
+  outer->Release();
+  EXPECT_EQ(S_OK, Dll().canUnloadNow());  // the inner object went with the outer one
+}
+
+// --- registry ----------------------------------------------------------------------------------
+
+constexpr const wchar_t* kMissing = L"<missing>";
+
+std::wstring ReadString(HKEY root, const std::wstring& path, const wchar_t* name = nullptr) {
+  wchar_t value[1024];
+  DWORD size = sizeof(value);
+  if (RegGetValueW(root, path.c_str(), name, RRF_RT_REG_SZ, nullptr, value, &size) != ERROR_SUCCESS) return kMissing;
+  return value;
+}
+
+bool KeyExists(HKEY root, const std::wstring& path) {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// The classes root of the machine, or of the user.
+struct ClassesRoot {
+  explicit ClassesRoot(bool perUser) {
+    if (perUser) {
+      EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
+                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
+    } else {
+      key = HKEY_CLASSES_ROOT;
+    }
+  }
+  ~ClassesRoot() {
+    if (key != HKEY_CLASSES_ROOT) RegCloseKey(key);
+  }
+  ClassesRoot(const ClassesRoot&) = delete;
+  ClassesRoot& operator=(const ClassesRoot&) = delete;
+  HKEY key = nullptr;
+};
+
+const std::wstring kClassKey = L"CLSID\\" + GuidText(CLSID_NamedValues);
+const std::wstring kAppModuleKey = L"AppID\\QXSDKCommon.DLL";
+
+void ExpectRegistered(HKEY root) {
+  const std::wstring clsid = GuidText(CLSID_NamedValues);
+  EXPECT_EQ(L"NamedValues Collection", ReadString(root, L"QXSDKCommon.NamedValues.1"));
+  EXPECT_EQ(clsid, ReadString(root, L"QXSDKCommon.NamedValues.1\\CLSID"));
+  EXPECT_EQ(L"NamedValues Collection", ReadString(root, L"QXSDKCommon.NamedValues"));
+  EXPECT_EQ(clsid, ReadString(root, L"QXSDKCommon.NamedValues\\CLSID"));
+  EXPECT_EQ(L"QXSDKCommon.NamedValues.1", ReadString(root, L"QXSDKCommon.NamedValues\\CurVer"));
+
+  EXPECT_EQ(L"NamedValues Collection", ReadString(root, kClassKey));
+  EXPECT_EQ(L"QXSDKCommon.NamedValues.1", ReadString(root, kClassKey + L"\\ProgID"));
+  EXPECT_EQ(L"QXSDKCommon.NamedValues", ReadString(root, kClassKey + L"\\VersionIndependentProgID"));
+  EXPECT_TRUE(KeyExists(root, kClassKey + L"\\Programmable"));
+  const std::wstring server = ReadString(root, kClassKey + L"\\InprocServer32");
+  EXPECT_EQ(0, _wcsicmp(ModulePath().c_str(), server.c_str())) << server;
+  EXPECT_EQ(L"Apartment", ReadString(root, kClassKey + L"\\InprocServer32", L"ThreadingModel"));
+  EXPECT_EQ(GuidText(LIBID_QXSDKCommon), ReadString(root, kClassKey + L"\\TypeLib"));
+
+  const std::wstring appId = ReadString(root, kAppModuleKey, L"AppID");
+  GUID parsed{};
+  EXPECT_EQ(S_OK, CLSIDFromString(appId.c_str(), &parsed)) << appId;
+  EXPECT_EQ(L"QXSDKCommon", ReadString(root, L"AppID\\" + appId));
+}
+
+// The keys registration creates and unregistration removes (their roots aside).
+std::vector<std::wstring> OwnKeys(const std::wstring& appId) {
+  return {L"QXSDKCommon.NamedValues.1", L"QXSDKCommon.NamedValues", kClassKey, kAppModuleKey, L"AppID\\" + appId};
+}
+
+void ExpectUnregistered(HKEY root, const std::wstring& appId) {
+  for (const std::wstring& key : OwnKeys(appId)) EXPECT_FALSE(KeyExists(root, key)) << key;
+}
+
+// CLSID and AppID are shared by every server: unregistration never removes them.
+void ExpectSharedRootsKept(HKEY root) {
+  EXPECT_TRUE(KeyExists(root, L"CLSID"));
+  EXPECT_TRUE(KeyExists(root, L"AppID"));
+}
+
+std::wstring RegisteredAppId() { return ReadString(HKEY_CLASSES_ROOT, kAppModuleKey, L"AppID"); }
+
+// Whether the library is registered for this program's own bitness: the other DLL of the
+// prefix may have registered the same library for the other platform.
+bool TypeLibraryRegistered() {
+  wchar_t libid[40];
+  StringFromGUID2(LIBID_QXSDKCommon, libid, 40);
+  const std::wstring path = std::wstring(L"TypeLib\\") + libid + (sizeof(void*) == 8 ? L"\\1.0\\409\\win64" : L"\\1.0\\409\\win32");
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// Runs a command line to its end; returns its exit code.
+DWORD RunProcess(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                      &process)) {
+    ADD_FAILURE() << "cannot start " << testing::PrintToString(commandLine);
+    return 0xFFFFFFFF;
+  }
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+// A child test that ran to its end without a failure leaves with this code, so that a filter
+// matching nothing (exit code 0) does not pass for a success.
+constexpr UINT kChildPassed = 77;
+void ChildDone() {
+  if (!testing::Test::HasFailure()) ExitProcess(kChildPassed);
+}
+
+// Runs one test of ModuleInstallChild in a new process of this program.
+DWORD RunChildTest(const wchar_t* name) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return RunProcess(L"\"" + std::wstring(self) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=" +
+             L"ModuleInstallChild.DISABLED_" + name);
+}
+
+class ModuleRegistration : public testing::Test {
+ protected:
+  void SetUp() override {
+    appId_ = RegisteredAppId();
+    ASSERT_NE(kMissing, appId_) << "the DLL is not registered";
+  }
+  // Back to the machine registration, made by a fresh process, and no per-user leftovers.
+  void TearDown() override {
+    ClassesRoot user(true);
+    for (const std::wstring& key : OwnKeys(appId_)) {
+      RegDeleteTreeW(user.key, key.c_str());
+      RegDeleteKeyW(user.key, key.c_str());
+    }
+    EXPECT_EQ(0u, RunProcess(L"regsvr32.exe /s \"" + ModulePath() + L"\""));
+    ExpectRegistered(HKEY_CLASSES_ROOT);
+    EXPECT_TRUE(TypeLibraryRegistered());
+  }
+  std::wstring appId_;
+};
+
+TEST_F(ModuleRegistration, MachineKeys) {
+  ExpectRegistered(HKEY_CLASSES_ROOT);
+  EXPECT_TRUE(TypeLibraryRegistered());
+}
+
+TEST_F(ModuleRegistration, UnregisterRemovesOwnKeysOnlyAndRegisterRestoresThem) {
+  ASSERT_EQ(S_OK, Dll().unregisterServer());
+  ExpectUnregistered(HKEY_CLASSES_ROOT, appId_);
+  ExpectSharedRootsKept(HKEY_CLASSES_ROOT);
+  EXPECT_FALSE(TypeLibraryRegistered());
+
+  ASSERT_EQ(S_OK, Dll().registerServer());
+  ExpectRegistered(HKEY_CLASSES_ROOT);
+  EXPECT_TRUE(TypeLibraryRegistered());
+  EXPECT_TRUE(NewNamedValues());
+}
+
+TEST_F(ModuleRegistration, RegisterReplacesTheWholeClassKey) {
+  HKEY stray = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (kClassKey + L"\\Stray").c_str(), 0, nullptr, 0,
+                                           KEY_WRITE, nullptr, &stray, nullptr));
+  RegCloseKey(stray);
+  ASSERT_EQ(S_OK, Dll().registerServer());
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + L"\\Stray"));
+  ExpectRegistered(HKEY_CLASSES_ROOT);
+}
+
+TEST_F(ModuleRegistration, DllInstallPerUser) {
+  EXPECT_EQ(kChildPassed, RunChildTest(L"PerUser"));
+  ClassesRoot user(true);
+  ExpectUnregistered(user.key, appId_);
+}
+
+TEST_F(ModuleRegistration, DllInstallOtherCommandLinesRegisterPerMachine) {
+  EXPECT_EQ(kChildPassed, RunChildTest(L"PerMachine"));
+}
+
+// Run only in a child process by the tests above.
+TEST(ModuleInstallChild, DISABLED_PerUser) {
+  ClassesRoot user(true);
+  const std::wstring appId = RegisteredAppId();
+  ExpectUnregistered(user.key, appId);
+
+  ASSERT_EQ(S_OK, Dll().install(TRUE, L"USER"));
+  ExpectRegistered(user.key);
+  ExpectRegistered(HKEY_CLASSES_ROOT);  // the machine's keys are left alone
+
+  EXPECT_EQ(S_OK, Dll().install(FALSE, L"User"));
+  ExpectUnregistered(user.key, appId);
+  ExpectSharedRootsKept(user.key);
+  EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, kClassKey));
+
+  // The switch stays on for the process.
+  EXPECT_EQ(S_OK, Dll().registerServer());
+  ExpectRegistered(user.key);
+  EXPECT_EQ(S_OK, Dll().unregisterServer());
+  ExpectUnregistered(user.key, appId);
+  ChildDone();
+}
+
+TEST(ModuleInstallChild, DISABLED_PerMachine) {
+  ClassesRoot user(true);
+  const std::wstring appId = RegisteredAppId();
+  ASSERT_EQ(S_OK, Dll().unregisterServer());
+  ExpectUnregistered(HKEY_CLASSES_ROOT, appId);
+
+  for (const wchar_t* commandLine : {L"users", L"use", static_cast<const wchar_t*>(nullptr)}) {
+    SCOPED_TRACE(testing::PrintToString(commandLine ? commandLine : L"(null)"));
+    EXPECT_EQ(S_OK, Dll().install(TRUE, commandLine));
+    ExpectRegistered(HKEY_CLASSES_ROOT);
+    ExpectUnregistered(user.key, appId);
+    EXPECT_EQ(S_OK, Dll().install(FALSE, commandLine));
+    ExpectUnregistered(HKEY_CLASSES_ROOT, appId);
+  }
+  ChildDone();
+}
+
+}  // namespace
+}  // namespace qx::test
