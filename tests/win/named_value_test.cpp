@@ -10,20 +10,6 @@ namespace {
 
 constexpr HRESULT kDuplicate = static_cast<HRESULT>(0x80040421);
 
-// Takes the thread's error object and checks that the library made it with `description`.
-testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description = L"") {
-  ComPtr<IErrorInfo> info;
-  const bool present = GetErrorInfo(0, info.Put()) == S_OK && info;
-  if (actual != expected) return testing::AssertionFailure() << std::hex << "hr 0x" << actual;
-  if (!present) return testing::AssertionFailure() << "no error object";
-  UniqueBstr text, source;
-  info->GetDescription(text.Put());
-  info->GetSource(source.Put());
-  if (Text(source.Get()) != L"QXSDK") return testing::AssertionFailure() << "source is not QXSDK";
-  if (Text(text.Get()) != description) return testing::AssertionFailure() << "description differs";
-  return testing::AssertionSuccess();
-}
-
 std::wstring NameOf(NamedValue* item) {
   UniqueBstr name;
   EXPECT_EQ(S_OK, item->get_Name(name.Put()));
@@ -41,11 +27,6 @@ ComPtr<INamedValue2> Add(INamedValues2* nv, const std::wstring& name, const VARI
 }
 ComPtr<INamedValue2> Add(INamedValues2* nv, const std::wstring& name, LONG value = 0) {
   return Add(nv, name, VarI4(value).Get());
-}
-LONG CountOf(INamedValues2* nv) {
-  LONG count = -1;
-  EXPECT_EQ(S_OK, nv->get_Count(&count));
-  return count;
 }
 ComPtr<IUnknown> ParentOf(NamedValue* item) {
   ComPtr<_NamedValues> parent;
@@ -107,30 +88,8 @@ UniqueVariant VarObject(IDispatch* object, VARTYPE type = VT_DISPATCH) {
   return v;
 }
 
-HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result,
-                 std::wstring* description = nullptr) {
-  std::vector<VARIANT> reversed(std::rbegin(args), std::rend(args));
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) params = {reversed.data(), &named, static_cast<UINT>(reversed.size()), 1};
-  EXCEPINFO info{};
-  UINT argError = 0;
-  const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argError);
-  if (description) *description = Text(info.bstrDescription);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrHelpFile);
-  return hr;
-}
 
-class NamedValueTest : public testing::Test {
- protected:
-  void SetUp() override { SetErrorInfo(0, nullptr); }
-  void TearDown() override {
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "objects of the DLL are still alive after the test";
-  }
-};
+using NamedValueTest = LeakCheckedTest;
 
 TEST_F(NamedValueTest, NameKeepsEmbeddedNulsAndNull) {
   using namespace std::string_literals;

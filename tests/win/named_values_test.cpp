@@ -19,29 +19,6 @@ const std::wstring kDuplicateText = L"Cannot add duplicate name to the collectio
 const std::wstring kNotFoundText = L"Name not found in collection: ";
 const std::wstring kRangeText = L"Item number must be from 1 to the number of objects in the collection.";
 
-// Takes the thread's error object (leaving none) and checks the library made it.
-testing::AssertionResult TakeError(const std::wstring& description) {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return testing::AssertionFailure() << "no error object";
-  UniqueBstr text, source;
-  info->GetDescription(text.Put());
-  info->GetSource(source.Put());
-  if (Text(source.Get()) != L"QXSDK") return testing::AssertionFailure() << "source is not QXSDK";
-  if (Text(text.Get()) != description) {
-    return testing::AssertionFailure() << "description differs: got " << testing::PrintToString(Text(text.Get()));
-  }
-  return testing::AssertionSuccess();
-}
-
-// `actual` is `expected` and the call left an error object with `description`.
-testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description = L"") {
-  if (actual != expected) {
-    SetErrorInfo(0, nullptr);
-    return testing::AssertionFailure() << std::hex << "hr 0x" << actual << ", expected 0x" << expected;
-  }
-  return TakeError(description);
-}
-
 std::wstring NameOf(IUnknown* item) {
   ComPtr<NamedValue> member;
   if (!item || FAILED(item->QueryInterface(__uuidof(NamedValue), member.PutVoid()))) return L"<not a NamedValue>";
@@ -101,11 +78,6 @@ ComPtr<INamedValues2> Make(std::initializer_list<std::wstring> names, LONG style
   for (const auto& name : names) Add(nv.Get(), name);
   return nv;
 }
-LONG CountOf(INamedValues2* nv) {
-  LONG count = -1;
-  EXPECT_EQ(S_OK, nv->get_Count(&count));
-  return count;
-}
 
 UniqueVariant VarOf(VARTYPE type, auto assign) {
   UniqueVariant v;
@@ -152,21 +124,12 @@ struct Outcome {
   std::wstring source;
 };
 Outcome Invoke(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args = {}) {
-  std::vector<VARIANT> reversed(std::rbegin(args), std::rend(args));
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (flags & DISPATCH_PROPERTYPUT) params = {reversed.data(), &named, static_cast<UINT>(reversed.size()), 1};
-  EXCEPINFO info{};
-  UINT argError = 0;
   Outcome outcome;
-  outcome.hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, outcome.result.Put(), &info, &argError);
-  if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-  outcome.scode = info.scode;
-  outcome.description = Text(info.bstrDescription);
-  outcome.source = Text(info.bstrSource);
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrHelpFile);
+  DispatchFailure failure;
+  outcome.hr = InvokeId(object, id, flags, args, outcome.result.Put(), &failure);
+  outcome.scode = failure.scode;
+  outcome.description = failure.description;
+  outcome.source = failure.source;
   return outcome;
 }
 DISPID IdOf(IDispatch* object, const wchar_t* name) {
@@ -176,15 +139,7 @@ DISPID IdOf(IDispatch* object, const wchar_t* name) {
   return id;
 }
 
-// Every test leaves the module with no live object behind.
-class NamedValuesTest : public testing::Test {
- protected:
-  void SetUp() override { SetErrorInfo(0, nullptr); }
-  void TearDown() override {
-    SetErrorInfo(0, nullptr);
-    EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "objects of the DLL are still alive after the test";
-  }
-};
+using NamedValuesTest = LeakCheckedTest;
 
 TEST_F(NamedValuesTest, NewCollectionDefaults) {
   auto nv = NewNamedValues();

@@ -76,21 +76,6 @@ Entry ReadItem(_QXErrors* errors, LONG index) {
   return view ? Read(view.Get()) : Entry{};
 }
 
-// The call failed with `expected` and left an error object with `description` and Source QXSDK;
-// the object is taken off the thread.
-testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description = L"") {
-  const ErrorState state = PeekError();
-  SetErrorInfo(0, nullptr);
-  if (actual != expected)
-    return testing::AssertionFailure() << std::hex << "hr 0x" << actual << ", expected 0x" << expected;
-  if (!state.present) return testing::AssertionFailure() << "no error object";
-  if (state.source != L"QXSDK") return testing::AssertionFailure() << "source " << testing::PrintToString(state.source);
-  if (state.description != description) {
-    return testing::AssertionFailure() << "description " << testing::PrintToString(state.description);
-  }
-  return testing::AssertionSuccess();
-}
-
 // Leaves an error object with `description` on the thread, as a failed call of another object would.
 void PutThreadError(const wchar_t* description, DWORD helpContext = 0) {
   ComPtr<ICreateErrorInfo> create;

@@ -34,15 +34,10 @@ ComPtr<INamedValues2> NewNamedValues() {
   return result;
 }
 
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
-                     VARIANT* result, std::wstring* exception) {
-  DISPID id = 0;
-  auto* names = const_cast<LPOLESTR>(name);
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
+HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result,
+                 DispatchFailure* failure) {
   // IDispatch takes its arguments last first.
-  std::vector<VARIANT> reversed(args.begin(), args.end());
-  std::reverse(reversed.begin(), reversed.end());
+  std::vector<VARIANT> reversed(std::rbegin(args), std::rend(args));
   DISPID named = DISPID_PROPERTYPUT;
   DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
   if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
@@ -51,12 +46,52 @@ HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::in
   }
   EXCEPINFO info{};
   UINT argError = 0;
-  hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argError);
-  if (hr == DISP_E_EXCEPTION && exception) *exception = Text(info.bstrDescription);
+  const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argError);
+  if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
+  if (failure) *failure = {info.scode, Text(info.bstrDescription), Text(info.bstrSource)};
   SysFreeString(info.bstrDescription);
   SysFreeString(info.bstrSource);
   SysFreeString(info.bstrHelpFile);
   return hr;
+}
+
+HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
+                     VARIANT* result, std::wstring* exception) {
+  DISPID id = 0;
+  auto* names = const_cast<LPOLESTR>(name);
+  HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
+  if (FAILED(hr)) return hr;
+  DispatchFailure failure;
+  hr = InvokeId(object, id, flags, args, result, &failure);
+  if (hr == DISP_E_EXCEPTION && exception) *exception = failure.description;
+  return hr;
+}
+
+testing::AssertionResult TakeError(const std::wstring& description) {
+  ComPtr<IErrorInfo> info;
+  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return testing::AssertionFailure() << "no error object";
+  UniqueBstr text, source;
+  info->GetDescription(text.Put());
+  info->GetSource(source.Put());
+  if (Text(source.Get()) != L"QXSDK") return testing::AssertionFailure() << "source is not QXSDK";
+  if (Text(text.Get()) != description) {
+    return testing::AssertionFailure() << "description differs: got " << testing::PrintToString(Text(text.Get()));
+  }
+  return testing::AssertionSuccess();
+}
+
+testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description) {
+  if (actual != expected) {
+    SetErrorInfo(0, nullptr);
+    return testing::AssertionFailure() << std::hex << "hr 0x" << actual << ", expected 0x" << expected;
+  }
+  return TakeError(description);
+}
+
+LONG CountOf(INamedValues2* nv) {
+  LONG count = -1;
+  EXPECT_EQ(S_OK, nv->get_Count(&count));
+  return count;
 }
 
 }  // namespace qx::test

@@ -59,9 +59,41 @@ HRESULT ModuleCanUnloadNow();
 // A new NamedValues created through COM from the registered DLL.
 ComPtr<INamedValues2> NewNamedValues();
 
-// Invokes a member through IDispatch by name. Returns the HRESULT of Invoke; `result` receives
-// the value, `exception` the description.
+// What IDispatch::Invoke reported through EXCEPINFO.
+struct DispatchFailure {
+  HRESULT scode = S_OK;
+  std::wstring description;
+  std::wstring source;
+};
+
+// Invokes member `id` through IDispatch with `args` in their natural order (a property put
+// passes its value last). Returns the HRESULT of Invoke; `result` (optional) receives the value,
+// `failure` (optional) what EXCEPINFO said.
+HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result,
+                 DispatchFailure* failure = nullptr);
+
+// The same by member name; `exception` receives the description of a failure.
 HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
                      VARIANT* result, std::wstring* exception = nullptr);
+
+// Takes the thread's error object (leaving none) and checks that the library made it with
+// `description`.
+testing::AssertionResult TakeError(const std::wstring& description);
+
+// `actual` is `expected` and the call left a library error object with `description`.
+testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description = L"");
+
+LONG CountOf(INamedValues2* nv);
+
+// A test that starts with no error object on the thread and ends with every object of the DLL
+// released: a leak shows as DllCanUnloadNow refusing.
+class LeakCheckedTest : public testing::Test {
+ protected:
+  void SetUp() override { SetErrorInfo(0, nullptr); }
+  void TearDown() override {
+    SetErrorInfo(0, nullptr);
+    EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "objects of the DLL are still alive after the test";
+  }
+};
 
 }  // namespace qx::test
