@@ -40,7 +40,7 @@ ComPtr<IUnknown> Identity(const ComPtr<I>& p) {
 
 // A value object that records SlimFast and Refresh calls. It lives on the stack; `refs` shows
 // whether the library released every reference it took.
-class Probe final : public IDispatch, public ISlimFast, public IRefresh {
+class Probe final : public NoTypeInfoDispatch<IDispatch>, public ISlimFast, public IRefresh {
  public:
   LONG refs = 1;
   int slimFastCalls = 0;
@@ -61,14 +61,6 @@ class Probe final : public IDispatch, public ISlimFast, public IRefresh {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
   HRESULT STDMETHODCALLTYPE SlimFast(LONG reserved) override {
     ++slimFastCalls;
     lastReserved = reserved;

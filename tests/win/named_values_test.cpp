@@ -88,7 +88,7 @@ UniqueVariant VarOf(VARTYPE type, auto assign) {
 
 // A NamedValue of someone else's making, to check that a collection adopts only its own members.
 // It lives on the stack; `refs` shows whether the library released what it took.
-class ForeignValue final : public NamedValue {
+class ForeignValue final : public NoTypeInfoDispatch<NamedValue> {
  public:
   LONG refs = 1;
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -101,14 +101,6 @@ class ForeignValue final : public NamedValue {
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return ++refs; }
   ULONG STDMETHODCALLTYPE Release() override { return --refs; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
-  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
-    return DISP_E_UNKNOWNNAME;
-  }
-  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
-    return DISP_E_MEMBERNOTFOUND;
-  }
   HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override { return *pVal = SysAllocString(L"foreign"), S_OK; }
   HRESULT STDMETHODCALLTYPE get_Value(VARIANT* pVal) override { return VariantInit(pVal), S_OK; }
   HRESULT STDMETHODCALLTYPE put_Value(VARIANT) override { return S_OK; }

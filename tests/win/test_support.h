@@ -85,6 +85,21 @@ testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstr
 
 LONG CountOf(INamedValues2* nv);
 
+// The IDispatch half of a test double for dispatch interface I: no type information, so only
+// calls through the vtable reach the double.
+template <class I>
+class NoTypeInfoDispatch : public I {
+ public:
+  HRESULT STDMETHODCALLTYPE GetTypeInfoCount(UINT* count) override { return *count = 0, S_OK; }
+  HRESULT STDMETHODCALLTYPE GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+  HRESULT STDMETHODCALLTYPE GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override {
+    return DISP_E_UNKNOWNNAME;
+  }
+  HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
+    return DISP_E_MEMBERNOTFOUND;
+  }
+};
+
 // A test that starts with no error object on the thread and ends with every object of the DLL
 // released: a leak shows as DllCanUnloadNow refusing.
 class LeakCheckedTest : public testing::Test {
