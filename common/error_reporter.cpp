@@ -14,8 +14,8 @@ constexpr GUID kErrorGuid = {0x08dd1069, 0xef4d, 0x43e5, {0xb6, 0xbe, 0xb6, 0x46
 
 // Sibling SDK modules whose string tables are searched after the module's own, in this order.
 // Only modules already loaded in the process are consulted; none is loaded for the purpose.
-constexpr const wchar_t* kMessageModules[] = {L"QXSDK.dll", L"QXSDKParse.dll", L"QXSDKCommon.dll",
-                                              L"QXSDKRegistry.dll", L"QXTimeServer.dll"};
+constexpr const wchar_t* kMessageModules[] = {L"QXSDK.dll", L"QXSDKParse.dll", L"QXSDKCommon.dll", L"QXSDKRegistry.dll",
+                                              L"QXTimeServer.dll"};
 constexpr int kSiblingBufferChars = 256;
 
 HINSTANCE g_messageModule = nullptr;
@@ -98,8 +98,7 @@ DWORD FormatSystemMessage(DWORD code, BSTR* text, DWORD languageId) noexcept {
   if (!text) return static_cast<DWORD>(E_POINTER);
   wchar_t* buffer = nullptr;
   const DWORD flags = FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM;
-  const DWORD length =
-      FormatMessageW(flags, nullptr, code, languageId, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
+  const DWORD length = FormatMessageW(flags, nullptr, code, languageId, reinterpret_cast<LPWSTR>(&buffer), 0, nullptr);
   if (length == 0) return GetLastError();
   // Trailing line ends go; the first character is never examined.
   for (DWORD i = length - 1; i > 0 && (buffer[i] == L'\r' || buffer[i] == L'\n'); --i) buffer[i] = L'\0';

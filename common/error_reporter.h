@@ -19,9 +19,7 @@ inline constexpr const wchar_t* kErrorSource = L"QXSDK";
 inline constexpr const wchar_t* kErrorHelpFile = L"qxsdk.chm";
 
 // The HRESULT of a library message: facility ITF, low word = the message ID.
-constexpr HRESULT LibraryCode(UINT messageId) {
-  return static_cast<HRESULT>(0x80040000u | (messageId & 0xFFFFu));
-}
+constexpr HRESULT LibraryCode(UINT messageId) { return static_cast<HRESULT>(0x80040000u | (messageId & 0xFFFFu)); }
 
 // Message IDs of the string table that the code refers to by name.
 namespace msg {

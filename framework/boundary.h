@@ -17,9 +17,9 @@ namespace qx::com {
 
 // Which steps of the boundary a class takes.
 struct MethodConvention {
-  bool clearOnEntry = false;   // discard a leftover error object before the body runs
-  bool reportOnExit = false;   // on failure, describe it with the class message + method tag
-  UINT classMessageId = 0;     // that class message
+  bool clearOnEntry = false;  // discard a leftover error object before the body runs
+  bool reportOnExit = false;  // on failure, describe it with the class message + method tag
+  UINT classMessageId = 0;    // that class message
 };
 
 // Each failure is described once where it is found; nothing is cleared or added at the edges.
@@ -33,8 +33,7 @@ inline constexpr MethodConvention kClearOnEntry{true, false, 0};
 // its error object if it carries one; exhausted memory gives E_OUTOFMEMORY; anything else
 // E_FAIL. Without a closing report, those two are described by the system error text.
 template <class Body>
-[[nodiscard]] HRESULT ComBoundary(const MethodConvention& convention, const wchar_t* methodTag,
-                                  Body&& body) noexcept {
+[[nodiscard]] HRESULT ComBoundary(const MethodConvention& convention, const wchar_t* methodTag, Body&& body) noexcept {
   if (convention.clearOnEntry) ClearErrorInfo();
   HRESULT hr;
   try {

@@ -45,8 +45,7 @@ class VariantSnapshot {
 };
 
 template <ClassOptions Options = ClassOptions{}>
-class SnapshotEnumVariant final
-    : public ComObject<SnapshotEnumVariant<Options>, Options, IEnumVARIANT> {
+class SnapshotEnumVariant final : public ComObject<SnapshotEnumVariant<Options>, Options, IEnumVARIANT> {
  public:
   SnapshotEnumVariant(std::shared_ptr<const VariantSnapshot> items, ULONG position) noexcept
       : items_(std::move(items)), position_(position) {}

@@ -17,9 +17,7 @@ extern "C" BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved
   return TRUE;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() {
-  return qx::com::ModuleLock::Count() == 0 ? S_OK : S_FALSE;
-}
+extern "C" HRESULT STDAPICALLTYPE DllCanUnloadNow() { return qx::com::ModuleLock::Count() == 0 ? S_OK : S_FALSE; }
 
 extern "C" HRESULT STDAPICALLTYPE DllGetClassObject(REFCLSID clsid, REFIID iid, LPVOID* out) {
   return qx::CQXSDKCommonModule::Instance().GetClassObject(clsid, iid, out);

@@ -70,8 +70,8 @@ HRESULT CQXSDKCommonModule::GetClassObject(REFCLSID clsid, REFIID iid, void** ou
       auto* created = new (std::nothrow) com::ClassFactory(map[i].create);
       if (!created) return E_OUTOFMEMORY;
       created->AddRef();  // the map's own reference
-      if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_classObjects[i]), created,
-                                            nullptr) != nullptr) {
+      if (InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(&g_classObjects[i]), created, nullptr) !=
+          nullptr) {
         created->Release();  // another thread stored one first
       }
     }

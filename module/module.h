@@ -14,10 +14,10 @@ namespace qx {
 // One creatable class: its identity, its registry entries and its instance creator.
 struct ClassEntry {
   const CLSID* clsid;
-  const wchar_t* progId;                // versioned, e.g. "QXSDKCommon.NamedValues.1"
+  const wchar_t* progId;  // versioned, e.g. "QXSDKCommon.NamedValues.1"
   const wchar_t* versionIndependentProgId;
-  const wchar_t* description;           // default value of the class's keys
-  const wchar_t* threadingModel;        // "Apartment" or "Both"
+  const wchar_t* description;     // default value of the class's keys
+  const wchar_t* threadingModel;  // "Apartment" or "Both"
   com::InstanceCreator create;
 };
 

@@ -82,8 +82,8 @@ LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 HRESULT WriteKey(HKEY parent, const RegKey& spec) {
   if (spec.removal == Removal::ForceRemove) RegDeleteTreeW(parent, spec.name.c_str());
   RegHandle key;
-  LONG status = RegCreateKeyExW(parent, spec.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(),
-                                nullptr);
+  LONG status =
+      RegCreateKeyExW(parent, spec.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(), nullptr);
   if (status != ERROR_SUCCESS) return FromWin32(status);
   if (spec.defaultValue) {
     status = SetString(key.Get(), nullptr, *spec.defaultValue);
@@ -102,8 +102,8 @@ HRESULT WriteKey(HKEY parent, const RegKey& spec) {
 
 bool IsEmptyKey(HKEY key) {
   DWORD subkeys = 0, values = 0;
-  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr,
-                       nullptr, nullptr) != ERROR_SUCCESS) {
+  if (RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                       nullptr) != ERROR_SUCCESS) {
     return false;
   }
   return subkeys == 0 && values == 0;

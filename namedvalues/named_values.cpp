@@ -23,9 +23,7 @@ constexpr VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE :
 HRESULT NotYetAvailable() { return ReportSystemError(E_NOTIMPL); }
 
 // A BSTR copy of a name's text (for keys that were trimmed out of a longer string).
-UniqueBstr CopyName(NameRef name) {
-  return UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(name.data), name.length);
-}
+UniqueBstr CopyName(NameRef name) { return UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(name.data), name.length); }
 
 }  // namespace
 
@@ -40,8 +38,7 @@ void CNamedValues::ReleaseAll() noexcept {
   });
 }
 
-HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates,
-                                  NamedValue** item) noexcept {
+HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, NamedValue** item) noexcept {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
     // The key is the trimmed name, as a BSTR of its own: it becomes the member's name.
     UniqueBstr key;
@@ -295,9 +292,7 @@ HRESULT CNamedValues::Merge(_NamedValues*, VARIANT_BOOL) { return NotYetAvailabl
 HRESULT CNamedValues::LoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) {
   return NotYetAvailable();
 }
-HRESULT CNamedValues::DumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) {
-  return NotYetAvailable();
-}
+HRESULT CNamedValues::DumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) { return NotYetAvailable(); }
 HRESULT CNamedValues::Clone(INamedValues2** pVal) {
   if (pVal) *pVal = nullptr;
   return NotYetAvailable();

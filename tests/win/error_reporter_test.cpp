@@ -101,9 +101,9 @@ TEST_F(ErrorReporter, FormatSystemMessage) {
 
   // The system's own text ends in a line end; ours is the same text without it.
   wchar_t* raw = nullptr;
-  ASSERT_NE(0u, FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS |
-                                   FORMAT_MESSAGE_FROM_SYSTEM,
-                               nullptr, ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<LPWSTR>(&raw), 0, nullptr));
+  ASSERT_NE(0u,
+            FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_FROM_SYSTEM,
+                           nullptr, ERROR_FILE_NOT_FOUND, 0, reinterpret_cast<LPWSTR>(&raw), 0, nullptr));
   const std::wstring system(raw);
   LocalFree(raw);
   const std::wstring text = SystemText(ERROR_FILE_NOT_FOUND);

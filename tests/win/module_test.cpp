@@ -195,8 +195,8 @@ bool KeyExists(HKEY root, const std::wstring& path) {
 struct ClassesRoot {
   explicit ClassesRoot(bool perUser) {
     if (perUser) {
-      EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0,
-                                               KEY_ALL_ACCESS, nullptr, &key, nullptr));
+      EXPECT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, nullptr, 0, KEY_ALL_ACCESS,
+                                               nullptr, &key, nullptr));
     } else {
       key = HKEY_CLASSES_ROOT;
     }
@@ -257,7 +257,8 @@ std::wstring RegisteredAppId() { return ReadString(HKEY_CLASSES_ROOT, kAppModule
 bool TypeLibraryRegistered() {
   wchar_t libid[40];
   StringFromGUID2(LIBID_QXSDKCommon, libid, 40);
-  const std::wstring path = std::wstring(L"TypeLib\\") + libid + (sizeof(void*) == 8 ? L"\\1.0\\409\\win64" : L"\\1.0\\409\\win32");
+  const std::wstring path =
+      std::wstring(L"TypeLib\\") + libid + (sizeof(void*) == 8 ? L"\\1.0\\409\\win64" : L"\\1.0\\409\\win32");
   HKEY key = nullptr;
   if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
   RegCloseKey(key);
@@ -269,8 +270,7 @@ DWORD RunProcess(std::wstring commandLine) {
   STARTUPINFOW startup{};
   startup.cb = sizeof(startup);
   PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                      &process)) {
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
     ADD_FAILURE() << "cannot start " << testing::PrintToString(commandLine);
     return 0xFFFFFFFF;
   }
@@ -293,7 +293,7 @@ DWORD RunChildTest(const wchar_t* name) {
   wchar_t self[MAX_PATH];
   GetModuleFileNameW(nullptr, self, MAX_PATH);
   return RunProcess(L"\"" + std::wstring(self) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=" +
-             L"ModuleInstallChild.DISABLED_" + name);
+                    L"ModuleInstallChild.DISABLED_" + name);
 }
 
 class ModuleRegistration : public testing::Test {

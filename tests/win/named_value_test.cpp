@@ -46,7 +46,7 @@ class Probe final : public NoTypeInfoDispatch<IDispatch>, public ISlimFast, publ
   int slimFastCalls = 0;
   LONG lastReserved = -1;
   int refreshCalls = 0;
-  HRESULT answer = S_OK;  // what SlimFast and Refresh return
+  HRESULT answer = S_OK;                 // what SlimFast and Refresh return
   bool slimFast = true, refresh = true;  // which of them it answers
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
@@ -79,7 +79,6 @@ UniqueVariant VarObject(IDispatch* object, VARTYPE type = VT_DISPATCH) {
   if (object) object->AddRef();
   return v;
 }
-
 
 using NamedValueTest = LeakCheckedTest;
 
@@ -287,16 +286,16 @@ TEST_F(NamedValueTest, InterfacesAndErrorInfoSupport) {
   auto nv = NewNamedValues();
   auto item = Add(nv.Get(), L"a");
   auto identity = Identity(item);
-  const IID answered[] = {__uuidof(NamedValue), __uuidof(INamedValue2), __uuidof(ISlimFast), __uuidof(IRefresh),
-                          IID_IDispatch, IID_ISupportErrorInfo};
+  const IID answered[] = {__uuidof(NamedValue), __uuidof(INamedValue2), __uuidof(ISlimFast),
+                          __uuidof(IRefresh),   IID_IDispatch,          IID_ISupportErrorInfo};
   for (const IID& iid : answered) {
     ComPtr<IUnknown> asked;
     ASSERT_EQ(S_OK, item->QueryInterface(iid, asked.PutVoid()));
     EXPECT_EQ(identity.Get(), asked.TryQuery<IUnknown>().Get());
     EXPECT_TRUE(asked.TryQuery<INamedValue2>());
   }
-  for (const IID& iid : {__uuidof(_NamedValues), __uuidof(INamedValues2), __uuidof(ITraverse),
-                         __uuidof(INameResolver), __uuidof(_EnumNamedValue)}) {
+  for (const IID& iid : {__uuidof(_NamedValues), __uuidof(INamedValues2), __uuidof(ITraverse), __uuidof(INameResolver),
+                         __uuidof(_EnumNamedValue)}) {
     ComPtr<IUnknown> asked;
     EXPECT_EQ(E_NOINTERFACE, item->QueryInterface(iid, asked.PutVoid()));
   }

@@ -171,8 +171,8 @@ TEST_F(NamedValuesTest, OrderingByStyle) {
     LONG style;
     std::vector<std::wstring> added, sorted;
   } cases[] = {
-      {0, {L"b", L"_x", L"A"}, {L"_x", L"A", L"b"}},         // '_' sorts before the folded letters
-      {1, {L"a", L"_x", L"A"}, {L"A", L"_x", L"a"}},         // ordinal: 'A' < '_' < 'a'
+      {0, {L"b", L"_x", L"A"}, {L"_x", L"A", L"b"}},  // '_' sorts before the folded letters
+      {1, {L"a", L"_x", L"A"}, {L"A", L"_x", L"a"}},  // ordinal: 'A' < '_' < 'a'
       {1, {L"x", L"X"}, {L"X", L"x"}},
       {0, {L"ab", L"a", L"", L"abc"}, {L"", L"a", L"ab", L"abc"}},  // a prefix sorts first
       {0, {L"b", L"a\u00E9", L"A\u00C8"}, {L"A\u00C8", L"a\u00E9", L"b"}},
@@ -198,17 +198,17 @@ TEST_F(NamedValuesTest, DuplicateNamesByStyle) {
       {1, L"x", L"X", nullptr},
       {2, L"x", L"X", L"X"},
       {3, L"x", L"X", nullptr},
-      {0, L"i", L"\u0131", L"\u0131"},        // dotless i folds to i
-      {0, L"\u00FF", L"\u0178", L"\u0178"},   // y with diaeresis and its capital
-      {0, L"\u00B5", L"\u039C", nullptr},     // micro sign folds to itself, not to mu
-      {0, L"ab", L"ab\0c"s, nullptr},          // ordinal modes see embedded NULs
+      {0, L"i", L"\u0131", L"\u0131"},       // dotless i folds to i
+      {0, L"\u00FF", L"\u0178", L"\u0178"},  // y with diaeresis and its capital
+      {0, L"\u00B5", L"\u039C", nullptr},    // micro sign folds to itself, not to mu
+      {0, L"ab", L"ab\0c"s, nullptr},        // ordinal modes see embedded NULs
       {1, L"ab", L"ab\0c"s, nullptr},
       {0, L"ab\0c"s, L"ab\0C"s, L"ab"},
-      {2, L"ab", L"ab\0c"s, L"ab"},            // the locale modes stop at the first NUL
-      {0, L"a", L" a ", L"a"},                 // trimmed before the comparison
+      {2, L"ab", L"ab\0c"s, L"ab"},  // the locale modes stop at the first NUL
+      {0, L"a", L" a ", L"a"},       // trimmed before the comparison
       {4, L"a", L" a", nullptr},
       {8, L"a", L"a ", nullptr},
-      {0, L"a", L"\ta", nullptr},              // only U+0020 is trimmed
+      {0, L"a", L"\ta", nullptr},  // only U+0020 is trimmed
       {0, L"a", L"a\u00A0", nullptr},
   };
   for (const auto& c : cases) {
@@ -260,8 +260,8 @@ TEST_F(NamedValuesTest, NamesAreTrimmedByStyle) {
     LONG style;
     std::wstring given, stored;
   } cases[] = {
-      {0, L" x ", L"x"},     {0, L"   ", L""},     {0, L"a b", L"a b"}, {0, L"\tx\t", L"\tx\t"},
-      {4, L" a ", L" a"},    {8, L" a ", L"a "},   {12, L" a ", L" a "}, {12, L"  ", L"  "},
+      {0, L" x ", L"x"},  {0, L"   ", L""},   {0, L"a b", L"a b"},  {0, L"\tx\t", L"\tx\t"},
+      {4, L" a ", L" a"}, {8, L" a ", L"a "}, {12, L" a ", L" a "}, {12, L"  ", L"  "},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(testing::Message() << "style " << c.style << ", " << testing::PrintToString(c.given));
@@ -371,8 +371,8 @@ TEST_F(NamedValuesTest, ItemByNameOrPosition) {
        kRangeText},
       {"unknown string", letters.Get(), VarText(L"zzz"), nullptr, kNotFound, kNotFoundText + L"zzz"},
       {"null", letters.Get(), VarOf(VT_NULL, [](VARIANT&) {}), nullptr, E_INVALIDARG, L""},
-      {"object", letters.Get(),
-       VarOf(VT_DISPATCH, [&](VARIANT& v) { V_DISPATCH(&v) = &object, object.AddRef(); }), nullptr, E_INVALIDARG, L""},
+      {"object", letters.Get(), VarOf(VT_DISPATCH, [&](VARIANT& v) { V_DISPATCH(&v) = &object, object.AddRef(); }),
+       nullptr, E_INVALIDARG, L""},
       {"string naming a member wins", digits.Get(), VarText(L"2"), L"2"},
       {"number selects by position first", digits.Get(), VarI4(2), L"5"},
       {"number out of range finds its name", digits.Get(), VarI4(5), L"5"},
@@ -715,7 +715,8 @@ TEST_F(NamedValuesTest, NullOutPointers) {
   auto index = VarI4(1);
   const std::pair<const char*, std::function<HRESULT()>> calls[] = {
       {"Item", [&] { return nv->get_Item(index.AddressOf(), nullptr); }},
-      {"Item without index", [&] {
+      {"Item without index",
+       [&] {
          ComPtr<NamedValue> item;
          return nv->get_Item(nullptr, item.Put());
        }},
@@ -772,7 +773,7 @@ TEST_F(NamedValuesTest, InterfacesAndErrorInfoSupport) {
   auto unknown = nv.TryQuery<IUnknown>();
   ASSERT_TRUE(unknown);
   const IID answered[] = {__uuidof(_NamedValues), __uuidof(INamedValues2), __uuidof(ISlimFast), __uuidof(IRefresh),
-                          __uuidof(ITraverse),    __uuidof(INameResolver), IID_IDispatch,        IID_ISupportErrorInfo};
+                          __uuidof(ITraverse),    __uuidof(INameResolver), IID_IDispatch,       IID_ISupportErrorInfo};
   for (const IID& iid : answered) {
     ComPtr<IUnknown> asked;
     ASSERT_EQ(S_OK, nv->QueryInterface(iid, asked.PutVoid()));
@@ -781,8 +782,8 @@ TEST_F(NamedValuesTest, InterfacesAndErrorInfoSupport) {
     EXPECT_TRUE(asked.TryQuery<INamedValues2>());
     EXPECT_TRUE(asked.TryQuery<ITraverse>());
   }
-  for (const IID& iid : {__uuidof(NamedValue), __uuidof(IEnumVARIANT), __uuidof(_EnumNamedValue),
-                         __uuidof(IRefresh2), IID_IPersist}) {
+  for (const IID& iid :
+       {__uuidof(NamedValue), __uuidof(IEnumVARIANT), __uuidof(_EnumNamedValue), __uuidof(IRefresh2), IID_IPersist}) {
     ComPtr<IUnknown> asked;
     EXPECT_EQ(E_NOINTERFACE, nv->QueryInterface(iid, asked.PutVoid()));
     EXPECT_FALSE(asked);
@@ -813,9 +814,14 @@ TEST_F(NamedValuesTest, DispatchIsTheSecondVersionDual) {
   ASSERT_EQ(S_OK, info->GetTypeAttr(&attributes));
   EXPECT_EQ(__uuidof(INamedValues2), attributes->guid);
   info->ReleaseTypeAttr(attributes);
-  const std::pair<const wchar_t*, DISPID> ids[] = {{L"Item", 0},    {L"Count", 1},     {L"Add", 2},
-                                                   {L"Rename", 100}, {L"Remove", 101}, {L"Insert", 104},
-                                                   {L"_NewEnum", DISPID_NEWENUM}, {L"Sorted", 17}};
+  const std::pair<const wchar_t*, DISPID> ids[] = {{L"Item", 0},
+                                                   {L"Count", 1},
+                                                   {L"Add", 2},
+                                                   {L"Rename", 100},
+                                                   {L"Remove", 101},
+                                                   {L"Insert", 104},
+                                                   {L"_NewEnum", DISPID_NEWENUM},
+                                                   {L"Sorted", 17}};
   for (const auto& [name, id] : ids) EXPECT_EQ(id, IdOf(dispatch.Get(), name)) << name;
   auto* unknownName = const_cast<LPOLESTR>(L"NoSuchMember");
   DISPID id = 0;

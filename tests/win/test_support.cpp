@@ -22,14 +22,15 @@ ErrorState PeekError() {
 HRESULT ModuleCanUnloadNow() {
   HMODULE module = GetModuleHandleW(L"QXSDKCommon.dll");
   if (!module) return S_OK;
-  auto canUnload = reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
+  auto canUnload =
+      reinterpret_cast<HRESULT(STDAPICALLTYPE*)()>(reinterpret_cast<void*>(GetProcAddress(module, "DllCanUnloadNow")));
   return canUnload ? canUnload() : E_FAIL;
 }
 
 ComPtr<INamedValues2> NewNamedValues() {
   ComPtr<INamedValues2> result;
-  const HRESULT hr = CoCreateInstance(CLSID_NamedValues, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INamedValues2),
-                                      result.PutVoid());
+  const HRESULT hr =
+      CoCreateInstance(CLSID_NamedValues, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INamedValues2), result.PutVoid());
   EXPECT_EQ(S_OK, hr) << "is the DLL registered?";
   return result;
 }

@@ -99,7 +99,7 @@ LONG AsLong(const VARIANT& v) {
 }
 
 class TypeLibraryTest : public testing::Test {
-protected:
+ protected:
   static void SetUpTestSuite() {
     wchar_t path[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -155,7 +155,7 @@ protected:
     return values;
   }
 
-private:
+ private:
   static inline ComPtr<ITypeLib>* library_ = nullptr;
   static inline HRESULT loadResult_ = E_FAIL;
 };
@@ -267,17 +267,32 @@ TEST_F(TypeLibraryTest, EveryTypeAndMemberIsReadable) {
 
 TEST_F(TypeLibraryTest, NamedValuesOrderAndDispatchIds) {
   ExpectVtable(Vtable(L"_NamedValues").Get(),
-               {{L"_NewEnum", DISPID_NEWENUM, kGet}, {L"Item", 0, kGet},           {L"Count", 1, kGet},
-                {L"Add", 2, kFunc},                  {L"Copy", 3, kFunc},          {L"Merge", 4, kFunc},
-                {L"_MemberEnum", 5, kGet},           {L"SetSize", 9, kFunc},       {L"LoadFromString", 10, kFunc},
-                {L"DumpToString", 11, kFunc},        {L"ReadOnly", 12, kGet},      {L"Freeze", 13, kFunc},
-                {L"LoadFromRegistry", 14, kFunc},    {L"DumpToRegistry", 15, kFunc}, {L"Style", 16, kGet},
-                {L"Style", 16, kPut},                {L"Sorted", 17, kGet},        {L"Sorted", 17, kPut}},
+               {{L"_NewEnum", DISPID_NEWENUM, kGet},
+                {L"Item", 0, kGet},
+                {L"Count", 1, kGet},
+                {L"Add", 2, kFunc},
+                {L"Copy", 3, kFunc},
+                {L"Merge", 4, kFunc},
+                {L"_MemberEnum", 5, kGet},
+                {L"SetSize", 9, kFunc},
+                {L"LoadFromString", 10, kFunc},
+                {L"DumpToString", 11, kFunc},
+                {L"ReadOnly", 12, kGet},
+                {L"Freeze", 13, kFunc},
+                {L"LoadFromRegistry", 14, kFunc},
+                {L"DumpToRegistry", 15, kFunc},
+                {L"Style", 16, kGet},
+                {L"Style", 16, kPut},
+                {L"Sorted", 17, kGet},
+                {L"Sorted", 17, kPut}},
                7);
   // INamedValues2 extends _NamedValues: its own members follow the 7 + 18 inherited slots.
   ExpectVtable(Vtable(L"INamedValues2").Get(),
-               {{L"Rename", 100, kFunc}, {L"Remove", 101, kFunc}, {L"Clear", 102, kFunc},
-                {L"Clone", 103, kFunc}, {L"Insert", 104, kFunc}},
+               {{L"Rename", 100, kFunc},
+                {L"Remove", 101, kFunc},
+                {L"Clear", 102, kFunc},
+                {L"Clone", 103, kFunc},
+                {L"Insert", 104, kFunc}},
                25);
   HREFTYPE ref = 0;
   ComPtr<ITypeInfo> base;
@@ -312,8 +327,14 @@ TEST_F(TypeLibraryTest, NamedValuesOrderAndDispatchIds) {
 
 TEST_F(TypeLibraryTest, QXErrorsHasNoDispid1AndAddErrorInfoFollowsAdd) {
   ExpectVtable(Vtable(L"_QXErrors").Get(),
-               {{L"_NewEnum", DISPID_NEWENUM, kGet}, {L"Item", 0, kGet}, {L"Count", 2, kGet}, {L"Add", 3, kFunc},
-                {L"AddErrorInfo", 7, kFunc}, {L"ReadOnly", 4, kGet}, {L"Freeze", 5, kFunc}, {L"SetSize", 6, kFunc}},
+               {{L"_NewEnum", DISPID_NEWENUM, kGet},
+                {L"Item", 0, kGet},
+                {L"Count", 2, kGet},
+                {L"Add", 3, kFunc},
+                {L"AddErrorInfo", 7, kFunc},
+                {L"ReadOnly", 4, kGet},
+                {L"Freeze", 5, kFunc},
+                {L"SetSize", 6, kFunc}},
                7);
   // Nothing answers to DISPID 1 on the dispatch side either.
   ComPtr<ITypeInfo2> dispatch = Type(L"_QXErrors").TryQuery<ITypeInfo2>();
@@ -364,8 +385,8 @@ TEST_F(TypeLibraryTest, AsynchStatusTimeoutPutPrecedesGet) {
   ComPtr<ITypeInfo> coclass = Type(L"QXAsynchStatus");
   ASSERT_TRUE(coclass);
   ASSERT_EQ(5, Attributes(coclass.Get()).cImplTypes);
-  const wchar_t* expected[] = {L"_QXAsynchStatus", L"_QXAsynchStatusEvents", L"IQXAsynchStatus2",
-                               L"IQXAsynchStatus3", L"IQXAsynchStatusInt"};
+  const wchar_t* expected[] = {L"_QXAsynchStatus", L"_QXAsynchStatusEvents", L"IQXAsynchStatus2", L"IQXAsynchStatus3",
+                               L"IQXAsynchStatusInt"};
   for (UINT i = 0; i < 5; ++i) {
     HREFTYPE ref = 0;
     ComPtr<ITypeInfo> impl;
@@ -403,7 +424,10 @@ TEST_F(TypeLibraryTest, AbstractInterfaces) {
   ExpectVtable(Type(L"IQXRestorer").Get(), {{L"RestoreObject", 1, kFunc}, {L"RestoreServers", 2, kFunc}}, 3);
   ExpectVtable(Type(L"IQXPersist").Get(), {{L"Persist", 1, kFunc}}, 3);
   ExpectVtable(Type(L"IQXTransaction").Get(),
-               {{L"Begin", 1, kFunc}, {L"Commit", 2, kFunc}, {L"Cancel", 3, kFunc}, {L"Rollback", 4, kFunc},
+               {{L"Begin", 1, kFunc},
+                {L"Commit", 2, kFunc},
+                {L"Cancel", 3, kFunc},
+                {L"Rollback", 4, kFunc},
                 {L"IsDirty", 5, kGet}},
                3);
   // IRefresh2 extends IRefresh; its one member takes a machine int.
@@ -425,18 +449,21 @@ TEST_F(TypeLibraryTest, ClassesAndTypeFlags) {
   const struct {
     const wchar_t* name;
     bool creatable;
-  } classes[] = {{L"NamedValues", true}, {L"NamedValue2", false}, {L"MTNV", false},          {L"MTNVS", true},
-                 {L"QXErrors", true},    {L"QXError", false},     {L"QXAsynchStatus", true}, {L"QXGlobalRestorer", true}};
+  } classes[] = {{L"NamedValues", true},    {L"NamedValue2", false},    {L"MTNV", false},
+                 {L"MTNVS", true},          {L"QXErrors", true},        {L"QXError", false},
+                 {L"QXAsynchStatus", true}, {L"QXGlobalRestorer", true}};
   for (const auto& c : classes) {
     ComPtr<ITypeInfo> info = Type(c.name);
     ASSERT_TRUE(info);
-    EXPECT_EQ(c.creatable, (Attributes(info.Get()).wTypeFlags & TYPEFLAG_FCANCREATE) != 0) << testing::PrintToString(c.name);
+    EXPECT_EQ(c.creatable, (Attributes(info.Get()).wTypeFlags & TYPEFLAG_FCANCREATE) != 0)
+        << testing::PrintToString(c.name);
   }
   ComPtr<ITypeInfo> namedValues = Type(L"NamedValues");
   EXPECT_EQ(6, Attributes(namedValues.Get()).cImplTypes);
 
   const WORD dualFlags = TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FDISPATCHABLE;
-  EXPECT_EQ(dualFlags | TYPEFLAG_FHIDDEN, Attributes(Type(L"_NamedValues").Get()).wTypeFlags & (dualFlags | TYPEFLAG_FHIDDEN));
+  EXPECT_EQ(dualFlags | TYPEFLAG_FHIDDEN,
+            Attributes(Type(L"_NamedValues").Get()).wTypeFlags & (dualFlags | TYPEFLAG_FHIDDEN));
   EXPECT_EQ(dualFlags, Attributes(Type(L"INamedValues2").Get()).wTypeFlags & (dualFlags | TYPEFLAG_FHIDDEN));
   EXPECT_TRUE(Attributes(Type(L"_EnumNamedValue").Get()).wTypeFlags & TYPEFLAG_FHIDDEN);
   EXPECT_TRUE(Attributes(Type(L"_QXGlobalRestorer").Get()).wTypeFlags & TYPEFLAG_FHIDDEN);
@@ -465,9 +492,13 @@ TEST_F(TypeLibraryTest, Enumerations) {
                     {L"csCancelCompleteWithErrors", 14},
                     {L"csFailedToComplete", 16}}),
             EnumValues(L"CallStatusConstants"));
-  EXPECT_EQ((Values{{L"qxnvNoOptions", 0}, {L"qxnvIncludeSubkeys", 1}, {L"qxnvDoNotCreate", 2}, {L"qxnvKeyMustNotExist", 4}}),
-            EnumValues(L"qxnvRegistryOptions"));
-  EXPECT_EQ((Values{{L"qxnvCaseSensitive", 1}, {L"qxnvLocaleSensitive", 2}, {L"qxnvAllowLeadingSpace", 4}, {L"qxnvAllowTrailingSpace", 8}}),
+  EXPECT_EQ(
+      (Values{{L"qxnvNoOptions", 0}, {L"qxnvIncludeSubkeys", 1}, {L"qxnvDoNotCreate", 2}, {L"qxnvKeyMustNotExist", 4}}),
+      EnumValues(L"qxnvRegistryOptions"));
+  EXPECT_EQ((Values{{L"qxnvCaseSensitive", 1},
+                    {L"qxnvLocaleSensitive", 2},
+                    {L"qxnvAllowLeadingSpace", 4},
+                    {L"qxnvAllowTrailingSpace", 8}}),
             EnumValues(L"qxnvStyleConstants"));
   EXPECT_EQ((Values{{L"qxtrNoOptions", 0}, {L"qxtrSorted", 1}, {L"qxtrUnsorted", 2}}), EnumValues(L"qxtrStyleFlags"));
 
@@ -480,7 +511,8 @@ TEST_F(TypeLibraryTest, Enumerations) {
   EXPECT_EQ(static_cast<LONG>(0x8004301A), cmeMTNVEXCEEDPARENTLOCKATTEMPTMAX);
   ComPtr<ITypeInfo> info = Type(L"cmeErrorConstants");
   for (UINT v = 0; v < errors.size(); ++v) {
-    EXPECT_EQ(0x80040000u, static_cast<ULONG>(errors[v].second) & 0xFFFF0000u) << testing::PrintToString(errors[v].first);
+    EXPECT_EQ(0x80040000u, static_cast<ULONG>(errors[v].second) & 0xFFFF0000u)
+        << testing::PrintToString(errors[v].first);
     VARDESC* vd = nullptr;
     ASSERT_EQ(S_OK, info->GetVarDesc(v, &vd));
     UniqueBstr help;
