@@ -19,9 +19,6 @@ namespace {
 
 constexpr VARIANT_BOOL AsVariantBool(bool value) { return value ? VARIANT_TRUE : VARIANT_FALSE; }
 
-// Operations that come with the registry, copy and traversal forms of the collection.
-HRESULT NotYetAvailable() { return ReportSystemError(E_NOTIMPL); }
-
 // A BSTR copy of a name's text (for keys that were trimmed out of a longer string).
 UniqueBstr CopyName(NameRef name) { return UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(name.data), name.length); }
 
@@ -280,26 +277,5 @@ HRESULT CNamedValues::get__MemberEnum(_EnumNamedValue** pVal) {
     return S_OK;
   });
 }
-
-// ---------------------------------------------------------------------------------------------
-// The registry form, copy, merge, clone, traverse and resolve.
-
-HRESULT CNamedValues::Copy(NamedValue*, VARIANT_BOOL, NamedValue** pVal) {
-  if (pVal) *pVal = nullptr;
-  return NotYetAvailable();
-}
-HRESULT CNamedValues::Merge(_NamedValues*, VARIANT_BOOL) { return NotYetAvailable(); }
-HRESULT CNamedValues::LoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) {
-  return NotYetAvailable();
-}
-HRESULT CNamedValues::DumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) { return NotYetAvailable(); }
-HRESULT CNamedValues::Clone(INamedValues2** pVal) {
-  if (pVal) *pVal = nullptr;
-  return NotYetAvailable();
-}
-HRESULT CNamedValues::SlimFast(LONG) { return NotYetAvailable(); }
-HRESULT CNamedValues::Traverse(void*, void*, qxtrStyleFlags) { return NotYetAvailable(); }
-HRESULT CNamedValues::Refresh() { return NotYetAvailable(); }
-HRESULT CNamedValues::Resolve(BSTR, VARIANT*) { return NotYetAvailable(); }
 
 }  // namespace qx
