@@ -272,6 +272,26 @@ try {
     bag.Freeze();
     bag.Style = 1;
   });
+
+  begin("string form, Copy, Merge, Clone");
+  nv = new ActiveXObject(PROGID);
+  run("LoadFromString", function () { nv.LoadFromString(" b = 1 ; a=x=y ;k;a=2;"); });
+  expect("members loaded, later entries replace", "a,b,k|2", function () { return names(nv) + "|" + nv.Item("a").Value; });
+  expect("DumpToString", "a=2;b=1;k=", function () { return nv.DumpToString(); });
+  nv2 = new ActiveXObject(PROGID);
+  run("Copy of a member", function () { nv2.Copy(nv.Item("b")); });
+  expectError("Copy of a duplicate without replacing", ERR_DUPLICATE, MSG_DUPLICATE + "b", function () {
+    nv2.Copy(nv.Item("b"), false);
+  });
+  run("Merge", function () { nv2.Merge(nv); });
+  expect("merged", "a=2;b=1;k=", function () { return nv2.DumpToString(); });
+  expect("Clone is a separate, writable copy", "a=2;b=1;k=;z=9|3", function () {
+    nv.Freeze();
+    var copy = nv.Clone();
+    copy.Add("z", 9);
+    return copy.DumpToString() + "|" + nv.Count;
+  });
+  expectError("LoadFromString on a frozen collection", E_ACCESSDENIED, undefined, function () { nv.LoadFromString("q=1"); });
 } catch (e) {
   report("script", "stopped by error " + hex(e.number) + " '" + e.description + "'");
 }

@@ -17,7 +17,9 @@ UniqueVariant ValueOf(INamedValues2* nv, const wchar_t* name) {
   ComPtr<NamedValue> item;
   EXPECT_EQ(S_OK, nv->get_Item(key.AddressOf(), item.Put())) << testing::PrintToString(std::wstring(name));
   UniqueVariant value;
-  if (item) EXPECT_EQ(S_OK, item->get_Value(value.Put()));
+  if (item) {
+    EXPECT_EQ(S_OK, item->get_Value(value.Put()));
+  }
   return value;
 }
 
