@@ -1,0 +1,367 @@
+// TraceScope driven against a recording stand-in for the tracing library, and end to end against
+// the real zelog.dll beside the test program.
+#include <atomic>
+#include <climits>
+#include <cstdio>
+#include <map>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "common/trace_scope.h"
+#include "test_support.h"
+
+namespace qx::test {
+namespace {
+
+using trace::TracingFunctions;
+
+// ---- A recording tracing library -------------------------------------------------------------
+
+struct Message {
+  bool exit = false;
+  int depth = 0;
+  int level = 0;
+  unsigned long threadId = 0;
+  const char* namePointer = nullptr;
+  std::string name;  // read during the call, as the real library may
+  unsigned long elapsed = 0;
+};
+
+struct Recorder {
+  std::mutex lock;
+  std::atomic<bool> tracing{true};
+  std::atomic<int> depth{10};
+  std::atomic<int> level{100};
+  std::atomic<int> switchQueries{0};
+  std::vector<Message> messages;
+};
+Recorder* g_recorder = nullptr;
+
+BOOL WINAPI RecIsTracing() {
+  ++g_recorder->switchQueries;
+  return g_recorder->tracing ? TRUE : FALSE;
+}
+int WINAPI RecDepth() { return g_recorder->depth; }
+int WINAPI RecLevel() { return g_recorder->level; }
+void Record(Message m, const char* name) {
+  m.namePointer = name;
+  m.name = name;
+  std::lock_guard<std::mutex> hold(g_recorder->lock);
+  g_recorder->messages.push_back(std::move(m));
+}
+void WINAPI RecEntry(int depth, int level, unsigned long threadId, const char* name) {
+  Record(Message{false, depth, level, threadId, nullptr, {}, 0}, name);
+}
+void WINAPI RecExit(int depth, int level, unsigned long threadId, const char* name, unsigned long elapsed) {
+  Record(Message{true, depth, level, threadId, nullptr, {}, elapsed}, name);
+}
+
+class TraceScopeTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    g_recorder = &recorder_;
+    trace::UseTracingFunctionsForTests(TracingFunctions{RecIsTracing, RecDepth, RecLevel, RecEntry, RecExit});
+  }
+  void TearDown() override {
+    trace::ResetTracingForTests();
+    g_recorder = nullptr;
+  }
+  std::vector<Message>& Messages() { return recorder_.messages; }
+  Recorder recorder_;
+};
+
+TEST_F(TraceScopeTest, EntryAndExitCarryTheSameScopeData) {
+  const char* const name = "QXGlobalRestorer.RestoreObject";
+  { TraceScope scope(name, 35, 1); }
+  ASSERT_EQ(Messages().size(), 2u);
+  const Message& entry = Messages()[0];
+  const Message& exit = Messages()[1];
+  EXPECT_FALSE(entry.exit);
+  EXPECT_TRUE(exit.exit);
+  // Constructor order is name, level, depth; the messages take depth first.
+  EXPECT_EQ(entry.depth, 1);
+  EXPECT_EQ(entry.level, 35);
+  EXPECT_EQ(entry.threadId, GetCurrentThreadId());
+  EXPECT_EQ(entry.name, name);
+  EXPECT_NE(entry.namePointer, name) << "the scope passes its own copy";
+  EXPECT_EQ(exit.depth, entry.depth);
+  EXPECT_EQ(exit.level, entry.level);
+  EXPECT_EQ(exit.threadId, entry.threadId);
+  EXPECT_EQ(exit.namePointer, entry.namePointer) << "one copy for both messages";
+  EXPECT_EQ(exit.name, name);
+}
+
+TEST_F(TraceScopeTest, ExitReportsElapsedMilliseconds) {
+  {
+    TraceScope scope("Sleeper", 1, 1);
+    Sleep(120);
+  }
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_GE(Messages()[1].elapsed, 90u);
+  EXPECT_LT(Messages()[1].elapsed, 10000u);
+}
+
+TEST_F(TraceScopeTest, SwitchIsAskedAtEntryAndAgainAtExit) {
+  { TraceScope scope("Op", 1, 1); }
+  EXPECT_EQ(recorder_.switchQueries.load(), 2);
+}
+
+TEST_F(TraceScopeTest, SwitchedBetweenEntryAndExit) {
+  // Off at entry, on before exit: nothing at all.
+  recorder_.tracing = false;
+  {
+    TraceScope scope("OffThenOn", 1, 1);
+    recorder_.tracing = true;
+  }
+  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(recorder_.switchQueries.load(), 1) << "a scope not entered asks nothing at exit";
+
+  // On at entry, off before exit: the entry message only.
+  {
+    TraceScope scope("OnThenOff", 1, 1);
+    recorder_.tracing = false;
+  }
+  ASSERT_EQ(Messages().size(), 1u);
+  EXPECT_FALSE(Messages()[0].exit);
+  EXPECT_EQ(Messages()[0].name, "OnThenOff");
+}
+
+TEST_F(TraceScopeTest, LimitsAreInclusiveAndOneMoreIsNotTraced) {
+  recorder_.depth = 4;
+  recorder_.level = 200;
+  { TraceScope equal("Equal", 200, 4); }
+  { TraceScope deeper("Deeper", 200, 5); }
+  { TraceScope higher("Higher", 201, 4); }
+  { TraceScope below("Below", 199, 3); }
+  ASSERT_EQ(Messages().size(), 4u);
+  EXPECT_EQ(Messages()[0].name, "Equal");
+  EXPECT_EQ(Messages()[1].name, "Equal");
+  EXPECT_EQ(Messages()[2].name, "Below");
+  EXPECT_EQ(Messages()[3].name, "Below");
+}
+
+TEST_F(TraceScopeTest, ComparisonsAreSigned) {
+  recorder_.depth = -1;
+  recorder_.level = -1;
+  { TraceScope scope("MinusOne", -1, -1); }
+  { TraceScope zero("Zero", 0, -1); }  // 0 > -1: would pass an unsigned comparison only
+  { TraceScope most("IntMin", INT_MIN, INT_MIN); }
+  ASSERT_EQ(Messages().size(), 4u);
+  EXPECT_EQ(Messages()[0].name, "MinusOne");
+  EXPECT_EQ(Messages()[2].name, "IntMin");
+}
+
+TEST_F(TraceScopeTest, LimitsLoweredBeforeExitSuppressTheExitMessage) {
+  {
+    TraceScope scope("DepthLowered", 5, 5);
+    recorder_.depth = 4;
+  }
+  recorder_.depth = 10;
+  {
+    TraceScope scope("LevelLowered", 5, 5);
+    recorder_.level = 4;
+  }
+  recorder_.level = 100;
+  {
+    TraceScope scope("Raised", 5, 5);
+    recorder_.depth = 50;
+    recorder_.level = 500;
+  }
+  ASSERT_EQ(Messages().size(), 4u);
+  EXPECT_FALSE(Messages()[0].exit);
+  EXPECT_FALSE(Messages()[1].exit);
+  EXPECT_EQ(Messages()[1].name, "LevelLowered");
+  EXPECT_FALSE(Messages()[2].exit);
+  EXPECT_TRUE(Messages()[3].exit);
+  EXPECT_EQ(Messages()[3].name, "Raised");
+}
+
+TEST_F(TraceScopeTest, ExitIsWrittenWhenTheOperationThrows) {
+  EXPECT_THROW(
+      {
+        TraceScope scope("Thrower", 1, 1);
+        throw std::runtime_error("failure inside the traced operation");
+      },
+      std::runtime_error);
+  ASSERT_EQ(Messages().size(), 2u);
+  EXPECT_TRUE(Messages()[1].exit);
+}
+
+TEST_F(TraceScopeTest, NestedScopesCloseInnermostFirst) {
+  {
+    TraceScope outer("Outer", 1, 1);
+    TraceScope inner("Inner", 1, 1);
+  }
+  ASSERT_EQ(Messages().size(), 4u);
+  EXPECT_EQ(Messages()[2].name, "Inner");
+  EXPECT_TRUE(Messages()[2].exit);
+  EXPECT_EQ(Messages()[3].name, "Outer");
+}
+
+TEST_F(TraceScopeTest, ScopesOnManyThreadsPairUpByThread) {
+  constexpr int kThreads = 8, kScopes = 200;
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([] {
+      for (int i = 0; i < kScopes; ++i) TraceScope scope("Concurrent", 1, 1);
+    });
+  }
+  for (auto& thread : threads) thread.join();
+  ASSERT_EQ(Messages().size(), static_cast<size_t>(2 * kThreads * kScopes));
+  // On each thread, entries and exits alternate and each exit repeats its entry's name pointer.
+  std::map<unsigned long, const Message*> open;
+  for (const Message& m : Messages()) {
+    if (!m.exit) {
+      EXPECT_EQ(open.count(m.threadId), 0u);
+      open[m.threadId] = &m;
+    } else {
+      ASSERT_EQ(open.count(m.threadId), 1u);
+      EXPECT_EQ(open[m.threadId]->namePointer, m.namePointer);
+      open.erase(m.threadId);
+    }
+  }
+  EXPECT_TRUE(open.empty());
+}
+
+// ---- Without a tracing library ---------------------------------------------------------------
+
+TEST(TraceScopeWithoutLibrary, UnloadableModuleLeavesTracingOff) {
+  trace::ResetTracingForTests(L"qx_no_such_tracing_library.dll");
+  {
+    TraceScope scope("Nothing", 1, 1);
+    TraceScope nested("StillNothing", INT_MIN, INT_MIN);
+  }
+  EXPECT_EQ(GetModuleHandleW(L"qx_no_such_tracing_library.dll"), nullptr);
+  trace::ResetTracingForTests();
+}
+
+TEST(TraceScopeWithoutLibrary, ModuleLackingTheFunctionsIsNoLibrary) {
+  const TracingFunctions none = trace::ResolveTracingFunctions(GetModuleHandleW(L"kernel32.dll"));
+  EXPECT_EQ(none.isTracing, nullptr);
+  EXPECT_EQ(none.logExitMsg, nullptr);
+  const TracingFunctions null = trace::ResolveTracingFunctions(nullptr);
+  EXPECT_EQ(null.logEntryMsg, nullptr);
+  // An incomplete table counts as no library: scopes stay silent instead of calling through null.
+  trace::UseTracingFunctionsForTests(TracingFunctions{RecIsTracing, nullptr, nullptr, nullptr, nullptr});
+  { TraceScope scope("Incomplete", 1, 1); }
+  trace::ResetTracingForTests();
+}
+
+// ---- The real zelog.dll ----------------------------------------------------------------------
+
+std::wstring TempFile(const wchar_t* stem) {
+  wchar_t folder[MAX_PATH + 1];
+  GetTempPathW(ARRAYSIZE(folder), folder);
+  return std::wstring(folder) + stem + std::to_wstring(GetCurrentProcessId()) + L".log";
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+  std::vector<std::string> lines;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return lines;
+  std::string content;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) content.append(buffer, n);
+  fclose(file);
+  size_t start = 0;
+  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(content.substr(start, end - start));
+  EXPECT_EQ(start, content.size()) << "every line ends with CR LF";
+  return lines;
+}
+
+// Sets the ZELOG_* variables, lets the library's own lookup load zelog.dll by name (so the
+// settings are read afresh), and on the way out unloads it and removes the log.
+class ZelogEndToEndTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    if (GetModuleHandleW(L"zelog.dll")) GTEST_SKIP() << "zelog.dll is already loaded; its settings are fixed";
+    log_ = TempFile(L"qx_zelog_test_");
+    DeleteFileW(log_.c_str());
+    SetEnvironmentVariableW(L"ZELOG_ENABLED", L"1");
+    SetEnvironmentVariableW(L"ZELOG_DEPTH", L"4");
+    SetEnvironmentVariableW(L"ZELOG_LEVEL", L"200");
+    SetEnvironmentVariableW(L"ZELOG_FILE", log_.c_str());
+    trace::ResetTracingForTests();  // the next scope loads zelog.dll from beside the test program
+  }
+  void TearDown() override {
+    trace::ResetTracingForTests(L"qx_no_such_tracing_library.dll");
+    // The lookup keeps zelog.dll loaded for the life of the process; the test gives that
+    // reference back so that the file is closed and a repeated run reads the settings afresh.
+    if (HMODULE zelog = GetModuleHandleW(L"zelog.dll")) FreeLibrary(zelog);
+    EXPECT_EQ(GetModuleHandleW(L"zelog.dll"), nullptr);
+    for (const wchar_t* name : {L"ZELOG_ENABLED", L"ZELOG_DEPTH", L"ZELOG_LEVEL", L"ZELOG_FILE"})
+      SetEnvironmentVariableW(name, nullptr);
+    if (!log_.empty()) DeleteFileW(log_.c_str());
+    trace::ResetTracingForTests();
+  }
+  std::wstring log_;
+};
+
+TEST_F(ZelogEndToEndTest, WritesOneLineForEntryAndOneForExit) {
+  {
+    TraceScope scope("QXSDKIConnectionPointImpl.Construct", 200, 4);
+    Sleep(60);
+  }
+  { TraceScope filtered("TooDeep", 200, 5); }
+  { TraceScope filtered("TooHigh", 201, 4); }
+  ASSERT_NE(GetModuleHandleW(L"zelog.dll"), nullptr) << "the lookup loads zelog.dll";
+
+  const std::vector<std::string> lines = ReadLines(log_);
+  ASSERT_EQ(lines.size(), 2u);
+  const std::string tid = "tid=" + std::to_string(GetCurrentThreadId()) + " ";
+  for (const std::string& line : lines) {
+    EXPECT_NE(line.find(tid), std::string::npos) << line;
+    EXPECT_NE(line.find(" depth=4 level=200 "), std::string::npos) << line;
+    EXPECT_NE(line.find("QXSDKIConnectionPointImpl.Construct"), std::string::npos) << line;
+    // Starts with a date and time: "YYYY-MM-DD hh:mm:ss.mmm ".
+    ASSERT_GE(line.size(), 24u);
+    EXPECT_EQ(line[4], '-');
+    EXPECT_EQ(line[10], ' ');
+    EXPECT_EQ(line[13], ':');
+    EXPECT_EQ(line[19], '.');
+  }
+  EXPECT_NE(lines[0].find(" enter "), std::string::npos) << lines[0];
+  EXPECT_EQ(lines[0].find("elapsed="), std::string::npos) << lines[0];
+  EXPECT_NE(lines[1].find(" exit "), std::string::npos) << lines[1];
+  const size_t at = lines[1].find(" elapsed=");
+  ASSERT_NE(at, std::string::npos) << lines[1];
+  const unsigned long elapsed = std::stoul(lines[1].substr(at + 9));
+  EXPECT_GE(elapsed, 30u);
+  EXPECT_LT(elapsed, 10000u);
+  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "ms");
+}
+
+TEST_F(ZelogEndToEndTest, LinesOfConcurrentThreadsStayWhole) {
+  constexpr int kThreads = 8, kScopes = 50;
+  std::atomic<bool> go{false};
+  std::vector<std::thread> threads;
+  for (int t = 0; t < kThreads; ++t) {
+    threads.emplace_back([&go] {
+      while (!go) Sleep(0);  // the first scopes of all threads race for the one-time lookup
+      for (int i = 0; i < kScopes; ++i) TraceScope scope("Concurrent.Operation", 1, 1);
+    });
+  }
+  go = true;
+  for (auto& thread : threads) thread.join();
+
+  const std::vector<std::string> lines = ReadLines(log_);
+  ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kThreads * kScopes));
+  int entries = 0, exits = 0;
+  for (const std::string& line : lines) {
+    const bool isEntry = line.find(" enter Concurrent.Operation") != std::string::npos &&
+                         line.size() == line.find(" enter Concurrent.Operation") + 27;
+    const bool isExit = line.find(" exit  Concurrent.Operation elapsed=") != std::string::npos;
+    EXPECT_TRUE(isEntry || isExit) << line;
+    entries += isEntry;
+    exits += isExit;
+  }
+  EXPECT_EQ(entries, kThreads * kScopes);
+  EXPECT_EQ(exits, kThreads * kScopes);
+}
+
+}  // namespace
+}  // namespace qx::test
