@@ -79,21 +79,21 @@ LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
                         static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
 }
 
-HRESULT WriteKey(HKEY parent, const RegKey& spec) {
-  if (spec.removal == Removal::ForceRemove) RegDeleteTreeW(parent, spec.name.c_str());
+HRESULT WriteKey(HKEY parent, const RegKey& entry) {
+  if (entry.removal == Removal::ForceRemove) RegDeleteTreeW(parent, entry.name.c_str());
   RegHandle key;
   LONG status =
-      RegCreateKeyExW(parent, spec.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(), nullptr);
+      RegCreateKeyExW(parent, entry.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(), nullptr);
   if (status != ERROR_SUCCESS) return FromWin32(status);
-  if (spec.defaultValue) {
-    status = SetString(key.Get(), nullptr, *spec.defaultValue);
+  if (entry.defaultValue) {
+    status = SetString(key.Get(), nullptr, *entry.defaultValue);
     if (status != ERROR_SUCCESS) return FromWin32(status);
   }
-  for (const auto& [name, value] : spec.values) {
+  for (const auto& [name, value] : entry.values) {
     status = SetString(key.Get(), name.c_str(), value);
     if (status != ERROR_SUCCESS) return FromWin32(status);
   }
-  for (const RegKey& child : spec.children) {
+  for (const RegKey& child : entry.children) {
     const HRESULT hr = WriteKey(key.Get(), child);
     if (FAILED(hr)) return hr;
   }
@@ -109,28 +109,28 @@ bool IsEmptyKey(HKEY key) {
   return subkeys == 0 && values == 0;
 }
 
-HRESULT RemoveKey(HKEY parent, const RegKey& spec) {
-  if (spec.removal == Removal::ForceRemove) {
-    const LONG status = RegDeleteTreeW(parent, spec.name.c_str());
+HRESULT RemoveKey(HKEY parent, const RegKey& entry) {
+  if (entry.removal == Removal::ForceRemove) {
+    const LONG status = RegDeleteTreeW(parent, entry.name.c_str());
     if (status == ERROR_SUCCESS || status == ERROR_FILE_NOT_FOUND) {
-      RegDeleteKeyW(parent, spec.name.c_str());
+      RegDeleteKeyW(parent, entry.name.c_str());
       return S_OK;
     }
     return FromWin32(status);
   }
   RegHandle key;
-  LONG status = RegOpenKeyExW(parent, spec.name.c_str(), 0, KEY_READ | KEY_WRITE, key.Put());
+  LONG status = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_READ | KEY_WRITE, key.Put());
   if (status == ERROR_FILE_NOT_FOUND) return S_OK;  // already gone
   if (status != ERROR_SUCCESS) return FromWin32(status);
-  for (const RegKey& child : spec.children) {
+  for (const RegKey& child : entry.children) {
     const HRESULT hr = RemoveKey(key.Get(), child);
     if (FAILED(hr)) return hr;
   }
-  if (spec.removal == Removal::NoRemove) return S_OK;
-  if (spec.defaultValue) RegDeleteValueW(key.Get(), nullptr);
-  for (const auto& [name, value] : spec.values) RegDeleteValueW(key.Get(), name.c_str());
+  if (entry.removal == Removal::NoRemove) return S_OK;
+  if (entry.defaultValue) RegDeleteValueW(key.Get(), nullptr);
+  for (const auto& [name, value] : entry.values) RegDeleteValueW(key.Get(), name.c_str());
   if (IsEmptyKey(key.Get())) {
-    status = RegDeleteKeyW(parent, spec.name.c_str());
+    status = RegDeleteKeyW(parent, entry.name.c_str());
     if (status != ERROR_SUCCESS && status != ERROR_FILE_NOT_FOUND) return FromWin32(status);
   }
   return S_OK;
