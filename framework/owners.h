@@ -257,6 +257,33 @@ class UniqueHandle {
 };
 
 // ---------------------------------------------------------------------------------------------
+// UniqueRegKey: one open registry key, closed when the owner goes.
+class UniqueRegKey {
+ public:
+  UniqueRegKey() noexcept = default;
+  UniqueRegKey(const UniqueRegKey&) = delete;
+  UniqueRegKey& operator=(const UniqueRegKey&) = delete;
+  ~UniqueRegKey() { Reset(); }
+
+  void Attach(HKEY key) noexcept {
+    Reset();
+    key_ = key;
+  }
+  [[nodiscard]] HKEY Detach() noexcept { return std::exchange(key_, nullptr); }
+  void Reset() noexcept {
+    if (HKEY key = std::exchange(key_, nullptr)) RegCloseKey(key);
+  }
+  HKEY* Put() noexcept {
+    Reset();
+    return &key_;
+  }
+  HKEY Get() const noexcept { return key_; }
+
+ private:
+  HKEY key_ = nullptr;
+};
+
+// ---------------------------------------------------------------------------------------------
 // CriticalSection with a scope guard: `auto held = section.Lock();`
 class CriticalSection {
  public:

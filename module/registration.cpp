@@ -57,21 +57,6 @@ std::wstring GuidText(const GUID& guid) {
   return text;
 }
 
-class RegHandle {
- public:
-  RegHandle() = default;
-  RegHandle(const RegHandle&) = delete;
-  RegHandle& operator=(const RegHandle&) = delete;
-  ~RegHandle() {
-    if (key_) RegCloseKey(key_);
-  }
-  HKEY* Put() { return &key_; }
-  HKEY Get() const { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
-
 HRESULT FromWin32(LONG status) { return status == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(status); }
 
 LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
@@ -81,7 +66,7 @@ LONG SetString(HKEY key, const wchar_t* name, const std::wstring& value) {
 
 HRESULT WriteKey(HKEY parent, const RegKey& entry) {
   if (entry.removal == Removal::ForceRemove) RegDeleteTreeW(parent, entry.name.c_str());
-  RegHandle key;
+  com::UniqueRegKey key;
   LONG status =
       RegCreateKeyExW(parent, entry.name.c_str(), 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, key.Put(), nullptr);
   if (status != ERROR_SUCCESS) return FromWin32(status);
@@ -118,7 +103,7 @@ HRESULT RemoveKey(HKEY parent, const RegKey& entry) {
     }
     return FromWin32(status);
   }
-  RegHandle key;
+  com::UniqueRegKey key;
   LONG status = RegOpenKeyExW(parent, entry.name.c_str(), 0, KEY_READ | KEY_WRITE, key.Put());
   if (status == ERROR_FILE_NOT_FOUND) return S_OK;  // already gone
   if (status != ERROR_SUCCESS) return FromWin32(status);
@@ -177,14 +162,14 @@ std::vector<RegKey> ClassKeys(const ClassEntry& entry, const std::wstring& modul
 }
 
 // The root the class keys live under: HKEY_CLASSES_ROOT, or the user's own classes.
-HRESULT OpenClassesRoot(bool perUser, RegHandle& root) {
+HRESULT OpenClassesRoot(bool perUser, com::UniqueRegKey& root) {
   const HKEY base = perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
   const wchar_t* path = perUser ? L"Software\\Classes" : L"";
   return FromWin32(RegCreateKeyExW(base, path, 0, nullptr, 0, KEY_READ | KEY_WRITE, nullptr, root.Put(), nullptr));
 }
 
 HRESULT Apply(const std::vector<RegKey>& keys, bool registering, bool perUser) {
-  RegHandle root;
+  com::UniqueRegKey root;
   HRESULT hr = OpenClassesRoot(perUser, root);
   if (FAILED(hr)) return hr;
   for (const RegKey& key : keys) {

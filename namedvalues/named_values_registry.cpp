@@ -19,35 +19,10 @@ using com::ComBoundary;
 using com::ComPtr;
 using com::kDescribeWhereFound;
 using com::UniqueBstr;
+using com::UniqueRegKey;
 using com::UniqueVariant;
 
 namespace {
-
-// One open registry key, closed when the owner goes (same verbs as the owners of owners.h).
-class UniqueRegKey {
- public:
-  UniqueRegKey() noexcept = default;
-  UniqueRegKey(const UniqueRegKey&) = delete;
-  UniqueRegKey& operator=(const UniqueRegKey&) = delete;
-  ~UniqueRegKey() { Reset(); }
-
-  void Attach(HKEY key) noexcept {
-    Reset();
-    key_ = key;
-  }
-  [[nodiscard]] HKEY Detach() noexcept { return std::exchange(key_, nullptr); }
-  void Reset() noexcept {
-    if (HKEY key = std::exchange(key_, nullptr)) RegCloseKey(key);
-  }
-  HKEY* Put() noexcept {
-    Reset();
-    return &key_;
-  }
-  HKEY Get() const noexcept { return key_; }
-
- private:
-  HKEY key_ = nullptr;
-};
 
 constexpr unsigned kIncludeSubkeys = qxnvIncludeSubkeys;
 constexpr unsigned kDoNotCreate = qxnvDoNotCreate;
