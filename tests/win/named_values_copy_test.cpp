@@ -21,23 +21,7 @@ const std::wstring kMergeReport = L"NAMEDVALUES error CNamedValues::Merge";
 // ---------------------------------------------------------------------------------------------
 // Reading and building collections.
 
-std::wstring NameOf(IUnknown* item) {
-  ComPtr<NamedValue> member;
-  if (!item || FAILED(item->QueryInterface(__uuidof(NamedValue), member.PutVoid()))) return L"<not a NamedValue>";
-  UniqueBstr name;
-  EXPECT_EQ(S_OK, member->get_Name(name.Put()));
-  return Text(name.Get());
-}
 
-// The public order, through _MemberEnum.
-std::vector<std::wstring> Names(INamedValues2* nv) {
-  std::vector<std::wstring> names;
-  ComPtr<_EnumNamedValue> members;
-  EXPECT_EQ(S_OK, nv->get__MemberEnum(members.Put()));
-  ComPtr<NamedValue> member;
-  while (members && members->Next(member.Put()) == S_OK) names.push_back(NameOf(member.Get()));
-  return names;
-}
 std::vector<std::wstring> InsertionNames(INamedValues2* nv) {
   VARIANT_BOOL sorted = 0;
   EXPECT_EQ(S_OK, nv->get_Sorted(&sorted));

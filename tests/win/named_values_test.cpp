@@ -19,23 +19,8 @@ const std::wstring kDuplicateText = L"Cannot add duplicate name to the collectio
 const std::wstring kNotFoundText = L"Name not found in collection: ";
 const std::wstring kRangeText = L"Item number must be from 1 to the number of objects in the collection.";
 
-std::wstring NameOf(IUnknown* item) {
-  ComPtr<NamedValue> member;
-  if (!item || FAILED(item->QueryInterface(__uuidof(NamedValue), member.PutVoid()))) return L"<not a NamedValue>";
-  UniqueBstr name;
-  EXPECT_EQ(S_OK, member->get_Name(name.Put()));
-  return name.IsNull() ? L"<null>" : Text(name.Get());
-}
 
 // The public order, read through _MemberEnum.
-std::vector<std::wstring> Names(INamedValues2* nv) {
-  std::vector<std::wstring> names;
-  ComPtr<_EnumNamedValue> members;
-  EXPECT_EQ(S_OK, nv->get__MemberEnum(members.Put()));
-  ComPtr<NamedValue> member;
-  while (members && members->Next(member.Put()) == S_OK) names.push_back(NameOf(member.Get()));
-  return names;
-}
 // The public order read by position through Item, which must agree with the enumerator.
 std::vector<std::wstring> NamesByItem(INamedValues2* nv) {
   LONG count = 0;

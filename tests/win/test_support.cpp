@@ -95,6 +95,22 @@ LONG CountOf(INamedValues2* nv) {
   return count;
 }
 
+std::wstring NameOf(IUnknown* item) {
+  ComPtr<NamedValue> member;
+  if (!item || FAILED(item->QueryInterface(__uuidof(NamedValue), member.PutVoid()))) return L"<not a NamedValue>";
+  UniqueBstr name;
+  EXPECT_EQ(S_OK, member->get_Name(name.Put()));
+  return name.IsNull() ? L"<null>" : Text(name.Get());
+}
+std::vector<std::wstring> Names(INamedValues2* nv) {
+  std::vector<std::wstring> names;
+  ComPtr<_EnumNamedValue> members;
+  EXPECT_EQ(S_OK, nv->get__MemberEnum(members.Put()));
+  ComPtr<NamedValue> member;
+  while (members && members->Next(member.Put()) == S_OK) names.push_back(NameOf(member.Get()));
+  return names;
+}
+
 }  // namespace qx::test
 
 int main(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include <gtest/gtest.h>
 
@@ -84,6 +85,11 @@ testing::AssertionResult TakeError(const std::wstring& description);
 testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description = L"");
 
 LONG CountOf(INamedValues2* nv);
+
+// The name of a NamedValue ("<null>" for a null name).
+std::wstring NameOf(IUnknown* item);
+// The names in the collection's public order, read through _MemberEnum.
+std::vector<std::wstring> Names(INamedValues2* nv);
 
 // The IDispatch half of a test double for dispatch interface I: no type information, so only
 // calls through the vtable reach the double.
