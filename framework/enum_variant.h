@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "framework/com_object.h"
+#include "framework/snapshot_cursor.h"
 
 namespace qx::com {
 
@@ -45,10 +46,17 @@ class VariantSnapshot {
 };
 
 template <ClassOptions Options = ClassOptions{}>
-class SnapshotEnumVariant final : public ComObject<SnapshotEnumVariant<Options>, Options, IEnumVARIANT> {
+class SnapshotEnumVariant final
+    : public SnapshotCursor<SnapshotEnumVariant<Options>, IEnumVARIANT, VariantSnapshot, Options> {
+  using Cursor = SnapshotCursor<SnapshotEnumVariant<Options>, IEnumVARIANT, VariantSnapshot, Options>;
+  using Cursor::items_;
+  using Cursor::position_;
+
  public:
+  static constexpr bool kZeroCountInvalid = false;
+
   SnapshotEnumVariant(std::shared_ptr<const VariantSnapshot> items, ULONG position) noexcept
-      : items_(std::move(items)), position_(position) {}
+      : Cursor(std::move(items), position) {}
 
   HRESULT STDMETHODCALLTYPE Next(ULONG count, VARIANT* out, ULONG* fetched) override {
     if (fetched) *fetched = 0;
@@ -67,33 +75,6 @@ class SnapshotEnumVariant final : public ComObject<SnapshotEnumVariant<Options>,
     if (fetched) *fetched = done;
     return done == count ? S_OK : S_FALSE;
   }
-  HRESULT STDMETHODCALLTYPE Skip(ULONG count) override {
-    const ULONG left = items_->Size() - position_;
-    if (count > left) {
-      position_ = items_->Size();
-      return S_FALSE;
-    }
-    position_ += count;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Reset() override {
-    position_ = 0;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE Clone(IEnumVARIANT** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    try {
-      *out = MakeCom<SnapshotEnumVariant>(items_, position_).Detach();
-      return S_OK;
-    } catch (...) {
-      return E_OUTOFMEMORY;
-    }
-  }
-
- private:
-  std::shared_ptr<const VariantSnapshot> items_;
-  ULONG position_;
 };
 
 }  // namespace qx::com

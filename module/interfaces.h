@@ -12,6 +12,10 @@ struct InterfaceBases<INamedValues2> {
   using type = InterfaceList<_NamedValues>;
 };
 template <>
+struct InterfaceBases<IQXAsynchStatus3> {
+  using type = InterfaceList<_QXAsynchStatus>;
+};
+template <>
 struct InterfaceBases<INamedValue2> {
   using type = InterfaceList<NamedValue>;
 };

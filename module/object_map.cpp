@@ -1,4 +1,5 @@
 // The creatable classes, in registration order. A class enters the map when it is built.
+#include "asynch/qx_asynch_status.h"
 #include "errors/qx_errors.h"
 #include "module/module.h"
 #include "module/qxsdk_idl.h"
@@ -10,6 +11,8 @@ namespace {
 const ClassEntry kObjectMap[] = {
     {&CLSID_NamedValues, L"QXSDKCommon.NamedValues.1", L"QXSDKCommon.NamedValues", L"NamedValues Collection",
      L"Apartment", &com::CreateComInstance<CNamedValues>},
+    {&CLSID_QXAsynchStatus, L"QXSDKCommon.QXAsynchStatus.1", L"QXSDKCommon.QXAsynchStatus", L"QXAsynchStatus Class",
+     L"Apartment", &com::CreateComInstance<CQXAsynchStatus>},
     {&CLSID_QXErrors, L"QXSDKCommon.QXErrors.1", L"QXSDKCommon.QXErrors", L"QXErrors Class", L"Apartment",
      &com::CreateComInstance<CQXErrors>},
 };

@@ -1,34 +1,7 @@
 // QXErrors from JScript: creation, Add, enumeration with Enumerator, and the failure numbers and
 // texts a JScript caller sees. Ends with "N passed, N failed"; exit code 0 only when all pass.
-var passed = 0, failed = 0, group = "start";
-
-function report(what, message) {
-  failed++;
-  WScript.Echo("FAIL " + group + " / " + what + ": " + message);
-}
-function expect(what, expected, actual) {
-  if (expected === actual) passed++;
-  else report(what, "expected [" + expected + "], got [" + actual + "]");
-}
-// Runs `step`, which must throw `number` (signed 32-bit) with `description` (unless undefined).
-function expectError(what, number, description, step) {
-  try {
-    step();
-    report(what, "expected error " + number + ", got none");
-  } catch (e) {
-    if (e.number === number && (description === undefined || e.description === description)) passed++;
-    else report(what, "expected error " + number + " '" + description + "', got " + e.number + " '" + e.description + "'");
-  }
-}
-// Runs a group of checks; an unexpected exception fails the group instead of ending the script.
-function check(name, body) {
-  group = name;
-  try {
-    body();
-  } catch (e) {
-    report("unexpected exception", e.number + " '" + e.description + "'");
-  }
-}
+eval(new ActiveXObject("Scripting.FileSystemObject")
+         .OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "") + "lib\\checks.js").ReadAll());
 
 var E_INVALIDARG = 0x80070057 | 0;
 var E_ACCESSDENIED = 0x80070005 | 0;
@@ -73,5 +46,4 @@ check("frozen", function () {
   expect("Count", 1, errs.Count);
 });
 
-WScript.Echo(passed + " passed, " + failed + " failed");
-WScript.Quit(failed === 0 ? 0 : 1);
+finish();

@@ -48,12 +48,6 @@ std::wstring ModulePath() {
   return std::wstring(path, GetModuleFileNameW(Dll().module, path, MAX_PATH));
 }
 
-std::wstring GuidText(const GUID& guid) {
-  wchar_t text[40];
-  StringFromGUID2(guid, text, 40);
-  return text;
-}
-
 ComPtr<IClassFactory> NamedValuesFactory() {
   ComPtr<IClassFactory> factory;
   EXPECT_EQ(S_OK, Dll().getClassObject(CLSID_NamedValues, IID_IClassFactory, factory.PutVoid()));
@@ -265,37 +259,6 @@ bool TypeLibraryRegistered() {
   return true;
 }
 
-// Runs a command line to its end; returns its exit code.
-DWORD RunProcess(std::wstring commandLine) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof(startup);
-  PROCESS_INFORMATION process{};
-  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
-    ADD_FAILURE() << "cannot start " << testing::PrintToString(commandLine);
-    return 0xFFFFFFFF;
-  }
-  DWORD code = 0xFFFFFFFF;
-  if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
-  CloseHandle(process.hThread);
-  CloseHandle(process.hProcess);
-  return code;
-}
-
-// A child test that ran to its end without a failure leaves with this code, so that a filter
-// matching nothing (exit code 0) does not pass for a success.
-constexpr UINT kChildPassed = 77;
-void ChildDone() {
-  if (!testing::Test::HasFailure()) ExitProcess(kChildPassed);
-}
-
-// Runs one test of ModuleInstallChild in a new process of this program.
-DWORD RunChildTest(const wchar_t* name) {
-  wchar_t self[MAX_PATH];
-  GetModuleFileNameW(nullptr, self, MAX_PATH);
-  return RunProcess(L"\"" + std::wstring(self) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=" +
-                    L"ModuleInstallChild.DISABLED_" + name);
-}
-
 class ModuleRegistration : public testing::Test {
  protected:
   void SetUp() override {
@@ -344,13 +307,13 @@ TEST_F(ModuleRegistration, RegisterReplacesTheWholeClassKey) {
 }
 
 TEST_F(ModuleRegistration, DllInstallPerUser) {
-  EXPECT_EQ(kChildPassed, RunChildTest(L"PerUser"));
+  EXPECT_EQ(kChildPassed, RunChildTest(L"ModuleInstallChild.DISABLED_PerUser"));
   ClassesRoot user(true);
   ExpectUnregistered(user.key, appId_);
 }
 
 TEST_F(ModuleRegistration, DllInstallOtherCommandLinesRegisterPerMachine) {
-  EXPECT_EQ(kChildPassed, RunChildTest(L"PerMachine"));
+  EXPECT_EQ(kChildPassed, RunChildTest(L"ModuleInstallChild.DISABLED_PerMachine"));
 }
 
 // Run only in a child process by the tests above.

@@ -500,14 +500,6 @@ TEST(QXErrors, AddErrorInfoCopiesTheThreadsOrAGivenErrorObject) {
 // ---------------------------------------------------------------------------------------------
 // Threads and apartments.
 
-// Waits for `thread` while serving calls into this apartment.
-void JoinPumping(std::thread& thread, HANDLE done) {
-  DWORD index = 0;
-  while (CoWaitForMultipleHandles(0, INFINITE, 1, &done, &index) != S_OK) {
-  }
-  thread.join();
-}
-
 std::wstring TextFor(LONG number) {
   return L"thread " + std::to_wstring(number / 1000) + L" entry " + std::to_wstring(number % 1000);
 }
@@ -599,38 +591,6 @@ TEST(QXErrors, ManyThreadsAddAndReadThroughOnePointer) {
   errors.Reset();
   EXPECT_EQ(S_OK, ModuleCanUnloadNow()) << "every collection and view is gone";
 }
-
-// Wine's type-library marshaler finds a library only under locale 0 of its registration, while
-// ours is registered under its own locale, 0x409. For the test's lifetime, the registration is
-// mirrored under locale 0 when that entry is missing.
-class NeutralLocaleTypeLib {
- public:
-  NeutralLocaleTypeLib() {
-    const std::wstring version = L"TypeLib\\" + GuidText(LIBID_QXSDKCommon) + L"\\1.0\\";
-    const wchar_t* platform = sizeof(void*) == 8 ? L"win64" : L"win32";
-    wchar_t path[MAX_PATH] = {};
-    LONG size = sizeof path;
-    if (RegQueryValueW(HKEY_CLASSES_ROOT, (version + L"0\\" + platform).c_str(), path, &size) == ERROR_SUCCESS) return;
-    size = sizeof path;
-    if (RegQueryValueW(HKEY_CLASSES_ROOT, (version + L"409\\" + platform).c_str(), path, &size) != ERROR_SUCCESS)
-      return;
-    if (RegSetValueW(HKEY_CLASSES_ROOT, (version + L"0\\" + platform).c_str(), REG_SZ, path,
-                     static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) == ERROR_SUCCESS) {
-      created_ = version + L"0";
-    }
-  }
-  ~NeutralLocaleTypeLib() {
-    if (!created_.empty()) RegDeleteTreeW(HKEY_CLASSES_ROOT, created_.c_str());
-  }
-
- private:
-  static std::wstring GuidText(REFGUID guid) {
-    wchar_t text[40] = {};
-    StringFromGUID2(guid, text, 40);
-    return text;
-  }
-  std::wstring created_;
-};
 
 // A view handed to another apartment is reached through a proxy of the standard marshaler and
 // reads its record; the collection itself crosses without one.

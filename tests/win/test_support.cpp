@@ -111,6 +111,84 @@ std::vector<std::wstring> Names(INamedValues2* nv) {
   return names;
 }
 
+std::wstring GuidText(REFGUID guid) {
+  wchar_t text[40] = {};
+  StringFromGUID2(guid, text, 40);
+  return text;
+}
+
+void JoinPumping(std::thread& thread, HANDLE done) {
+  DWORD index = 0;
+  while (CoWaitForMultipleHandles(0, INFINITE, 1, &done, &index) != S_OK) {
+  }
+  thread.join();
+}
+
+NeutralLocaleTypeLib::NeutralLocaleTypeLib() {
+  const std::wstring version = L"TypeLib\\" + GuidText(LIBID_QXSDKCommon) + L"\\1.0\\";
+  const wchar_t* platform = sizeof(void*) == 8 ? L"win64" : L"win32";
+  wchar_t path[MAX_PATH] = {};
+  LONG size = sizeof path;
+  if (RegQueryValueW(HKEY_CLASSES_ROOT, (version + L"0\\" + platform).c_str(), path, &size) == ERROR_SUCCESS) return;
+  size = sizeof path;
+  if (RegQueryValueW(HKEY_CLASSES_ROOT, (version + L"409\\" + platform).c_str(), path, &size) != ERROR_SUCCESS) return;
+  if (RegSetValueW(HKEY_CLASSES_ROOT, (version + L"0\\" + platform).c_str(), REG_SZ, path,
+                   static_cast<DWORD>(wcslen(path) * sizeof(wchar_t))) == ERROR_SUCCESS) {
+    created_ = version + L"0";
+  }
+}
+
+NeutralLocaleTypeLib::~NeutralLocaleTypeLib() {
+  if (!created_.empty()) RegDeleteTreeW(HKEY_CLASSES_ROOT, created_.c_str());
+}
+
+std::wstring TempPath(const wchar_t* stem, const wchar_t* extension) {
+  wchar_t folder[MAX_PATH + 1];
+  GetTempPathW(ARRAYSIZE(folder), folder);
+  return std::wstring(folder) + stem + std::to_wstring(GetCurrentProcessId()) + extension;
+}
+
+std::vector<std::string> ReadLines(const std::wstring& path) {
+  std::vector<std::string> lines;
+  FILE* file = _wfopen(path.c_str(), L"rb");
+  if (!file) return lines;
+  std::string content;
+  char buffer[4096];
+  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) content.append(buffer, n);
+  fclose(file);
+  size_t start = 0;
+  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
+    lines.push_back(content.substr(start, end - start));
+  EXPECT_EQ(start, content.size()) << "every line ends with CR LF";
+  return lines;
+}
+
+DWORD RunProcess(std::wstring commandLine) {
+  STARTUPINFOW startup{};
+  startup.cb = sizeof(startup);
+  PROCESS_INFORMATION process{};
+  if (!CreateProcessW(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "cannot start " << testing::PrintToString(commandLine);
+    return 0xFFFFFFFF;
+  }
+  DWORD code = 0xFFFFFFFF;
+  if (WaitForSingleObject(process.hProcess, 120000) == WAIT_OBJECT_0) GetExitCodeProcess(process.hProcess, &code);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return code;
+}
+
+void ChildDone() {
+  if (!testing::Test::HasFailure()) ExitProcess(kChildPassed);
+}
+
+DWORD RunChildTest(const std::wstring& fullName) {
+  wchar_t self[MAX_PATH];
+  GetModuleFileNameW(nullptr, self, MAX_PATH);
+  return RunProcess(L"\"" + std::wstring(self) + L"\" --gtest_brief=1 --gtest_also_run_disabled_tests --gtest_filter=" +
+                    fullName);
+}
+
 }  // namespace qx::test
 
 int main(int argc, char** argv) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -105,6 +106,44 @@ class NoTypeInfoDispatch : public I {
     return DISP_E_MEMBERNOTFOUND;
   }
 };
+
+// The registry form of a GUID, with braces.
+std::wstring GuidText(REFGUID guid);
+
+// Waits for `thread` to end (it signals `done` last) while serving calls into this apartment.
+void JoinPumping(std::thread& thread, HANDLE done);
+
+// Wine's type-library marshaler finds a library only under locale 0 of its registration, while
+// ours is registered under its own locale, 0x409. For the owner's lifetime, the registration is
+// mirrored under locale 0 when that entry is missing.
+class NeutralLocaleTypeLib {
+ public:
+  NeutralLocaleTypeLib();
+  ~NeutralLocaleTypeLib();
+  NeutralLocaleTypeLib(const NeutralLocaleTypeLib&) = delete;
+  NeutralLocaleTypeLib& operator=(const NeutralLocaleTypeLib&) = delete;
+
+ private:
+  std::wstring created_;
+};
+
+// A path in the temp folder, unique to this process: <temp>\<stem><process id><extension>.
+std::wstring TempPath(const wchar_t* stem, const wchar_t* extension);
+
+// The lines of a text file whose lines end with CR LF (checked).
+std::vector<std::string> ReadLines(const std::wstring& path);
+
+// Runs a command line to its end (at most two minutes); returns its exit code.
+DWORD RunProcess(std::wstring commandLine);
+
+// Tests that must run alone in a process of their own are DISABLED_ tests that only a child of
+// this program runs. A child test that ran to its end without a failure leaves with
+// kChildPassed, so that a filter matching nothing (exit code 0) does not pass for a success.
+inline constexpr UINT kChildPassed = 77;
+void ChildDone();
+// Runs test `fullName` ("Suite.DISABLED_Name") in a new process of this program, which inherits
+// this process's environment; returns its exit code.
+DWORD RunChildTest(const std::wstring& fullName);
 
 // A test that starts with no error object on the thread and ends with every object of the DLL
 // released: a leak shows as DllCanUnloadNow refusing.

@@ -252,52 +252,38 @@ TEST(TraceScopeWithoutLibrary, ModuleLackingTheFunctionsIsNoLibrary) {
 
 // ---- The real zelog.dll ----------------------------------------------------------------------
 
-std::wstring TempFile(const wchar_t* stem) {
-  wchar_t folder[MAX_PATH + 1];
-  GetTempPathW(ARRAYSIZE(folder), folder);
-  return std::wstring(folder) + stem + std::to_wstring(GetCurrentProcessId()) + L".log";
-}
-
-std::vector<std::string> ReadLines(const std::wstring& path) {
-  std::vector<std::string> lines;
-  FILE* file = _wfopen(path.c_str(), L"rb");
-  if (!file) return lines;
-  std::string content;
-  char buffer[4096];
-  for (size_t n; (n = fread(buffer, 1, sizeof buffer, file)) > 0;) content.append(buffer, n);
-  fclose(file);
-  size_t start = 0;
-  for (size_t end; (end = content.find("\r\n", start)) != std::string::npos; start = end + 2)
-    lines.push_back(content.substr(start, end - start));
-  EXPECT_EQ(start, content.size()) << "every line ends with CR LF";
-  return lines;
-}
-
-// Sets the ZELOG_* variables, lets the library's own lookup load zelog.dll by name (so the
-// settings are read afresh), and on the way out unloads it and removes the log.
+// Sets the ZELOG_* variables and lets the lookup load a private copy of zelog.dll (so the
+// settings are read afresh, whatever copy the DLL under test may have loaded already); on the way
+// out unloads the copy and removes it and the log.
 class ZelogEndToEndTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    if (GetModuleHandleW(L"zelog.dll")) GTEST_SKIP() << "zelog.dll is already loaded; its settings are fixed";
-    log_ = TempFile(L"qx_zelog_test_");
+    wchar_t self[MAX_PATH];
+    std::wstring original(self, GetModuleFileNameW(nullptr, self, MAX_PATH));
+    original = original.substr(0, original.find_last_of(L'\\') + 1) + L"zelog.dll";
+    library_ = TempPath(L"qx_zelog_copy_", L".dll");
+    ASSERT_TRUE(CopyFileW(original.c_str(), library_.c_str(), FALSE)) << "zelog.dll beside the test program";
+    log_ = TempPath(L"qx_zelog_test_", L".log");
     DeleteFileW(log_.c_str());
     SetEnvironmentVariableW(L"ZELOG_ENABLED", L"1");
     SetEnvironmentVariableW(L"ZELOG_DEPTH", L"4");
     SetEnvironmentVariableW(L"ZELOG_LEVEL", L"200");
     SetEnvironmentVariableW(L"ZELOG_FILE", log_.c_str());
-    trace::ResetTracingForTests();  // the next scope loads zelog.dll from beside the test program
+    trace::ResetTracingForTests(library_.c_str());
   }
   void TearDown() override {
     trace::ResetTracingForTests(L"qx_no_such_tracing_library.dll");
-    // The lookup keeps zelog.dll loaded for the life of the process; the test gives that
-    // reference back so that the file is closed and a repeated run reads the settings afresh.
-    if (HMODULE zelog = GetModuleHandleW(L"zelog.dll")) FreeLibrary(zelog);
-    EXPECT_EQ(GetModuleHandleW(L"zelog.dll"), nullptr);
+    // The lookup keeps the library loaded for the life of the process; the test gives that
+    // reference back so that the log is closed and the copy can go.
+    if (HMODULE zelog = GetModuleHandleW(library_.c_str())) FreeLibrary(zelog);
+    EXPECT_EQ(GetModuleHandleW(library_.c_str()), nullptr);
     for (const wchar_t* name : {L"ZELOG_ENABLED", L"ZELOG_DEPTH", L"ZELOG_LEVEL", L"ZELOG_FILE"})
       SetEnvironmentVariableW(name, nullptr);
     if (!log_.empty()) DeleteFileW(log_.c_str());
+    if (!library_.empty()) DeleteFileW(library_.c_str());
     trace::ResetTracingForTests();
   }
+  std::wstring library_;
   std::wstring log_;
 };
 
@@ -308,7 +294,7 @@ TEST_F(ZelogEndToEndTest, WritesOneLineForEntryAndOneForExit) {
   }
   { TraceScope filtered("TooDeep", 200, 5); }
   { TraceScope filtered("TooHigh", 201, 4); }
-  ASSERT_NE(GetModuleHandleW(L"zelog.dll"), nullptr) << "the lookup loads zelog.dll";
+  ASSERT_NE(GetModuleHandleW(library_.c_str()), nullptr) << "the lookup loads the library";
 
   const std::vector<std::string> lines = ReadLines(log_);
   ASSERT_EQ(lines.size(), 2u);
