@@ -16,6 +16,9 @@ CNamedValue::CNamedValue(CNamedValues* parent, UniqueBstr name, const VARIANT& v
   com::ThrowIfFailed(VariantCopyInd(value_.AddressOf(), const_cast<VARIANT*>(&value)));
 }
 
+CNamedValue::CNamedValue(CNamedValues* parent, UniqueBstr name, UniqueVariant value) noexcept
+    : name_(std::move(name)), value_(std::move(value)), parent_(parent) {}
+
 CNamedValue::~CNamedValue() = default;
 
 HRESULT CNamedValue::AssignValue(const VARIANT& value) noexcept {

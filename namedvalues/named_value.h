@@ -21,6 +21,8 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   // Copies the name (null stays null) and the value with by-reference indirection removed.
   // Throws ComError with the copy's HRESULT when the value cannot be copied.
   CNamedValue(CNamedValues* parent, com::UniqueBstr name, const VARIANT& value);
+  // Takes the name and the value over as they are.
+  CNamedValue(CNamedValues* parent, com::UniqueBstr name, com::UniqueVariant value) noexcept;
   ~CNamedValue();
 
   // NamedValue
@@ -45,6 +47,8 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   // Replaces the value by a dereferenced copy of `value`; on failure reports it and keeps the
   // old value.
   HRESULT AssignValue(const VARIANT& value) noexcept;
+  // Takes `value` over as the new value.
+  void TakeValue(com::UniqueVariant value) noexcept { value_ = std::move(value); }
 
  private:
   // The value as an object of interface I, if it is (or converts to) one that answers I.

@@ -35,6 +35,44 @@ void CNamedValues::ReleaseAll() noexcept {
   });
 }
 
+// Finds the key; replaces the value of a member that has it (`assign`), or stores a new member
+// made by `make`.
+template <class Assign, class Make>
+HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make) {
+  const auto [found, position] = items_.Find(NameOf(key.Get()));
+  if (found) {
+    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
+    CNamedValue* existing = items_.NameAt(position);
+    const HRESULT hr = assign(existing);
+    if (FAILED(hr)) return PropagateHResult(hr);
+    if (item) {
+      existing->AddRef();
+      *item = existing;
+    }
+    return S_OK;
+  }
+
+  ComPtr<CNamedValue> member;
+  try {
+    member = make(std::move(key));
+  } catch (const com::ComError& e) {
+    return PropagateHResult(e.Code());
+  }
+  try {
+    items_.Insert(position, member.Get());
+  } catch (const std::bad_alloc&) {
+    member->SetParent(nullptr);
+    return PropagateHResult(E_OUTOFMEMORY);
+  }
+  // The store now owns one reference; the caller may get another.
+  CNamedValue* stored = member.Detach();
+  if (item) {
+    stored->AddRef();
+    *item = stored;
+  }
+  return S_OK;
+}
+
 HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, NamedValue** item) noexcept {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
     // The key is the trimmed name, as a BSTR of its own: it becomes the member's name.
@@ -43,51 +81,48 @@ HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceD
       const NameRef trimmed = NormalizeName(style_, NameOf(name));
       key = trimmed.length == SysStringLen(name) ? UniqueBstr::Copy(name) : CopyName(trimmed);
     }
-    const auto [found, position] = items_.Find(NameOf(key.Get()));
-    if (found) {
-      if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
-      CNamedValue* existing = items_.NameAt(position);
-      const HRESULT hr = existing->AssignValue(value);
-      if (FAILED(hr)) return PropagateHResult(hr);
-      if (item) {
-        existing->AddRef();
-        *item = existing;
-      }
-      return S_OK;
-    }
+    return Place(
+        std::move(key), replaceDuplicates, item, [&](CNamedValue* existing) { return existing->AssignValue(value); },
+        [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), value); });
+  });
+}
 
-    ComPtr<CNamedValue> member;
-    try {
-      member = com::MakeCom<CNamedValue>(this, std::move(key), value);
-    } catch (const com::ComError& e) {
-      return PropagateHResult(e.Code());
-    }
-    try {
-      items_.Insert(position, member.Get());
-    } catch (const std::bad_alloc&) {
-      member->SetParent(nullptr);
-      return PropagateHResult(E_OUTOFMEMORY);
-    }
-    // The store now owns one reference; the caller may get another.
-    CNamedValue* stored = member.Detach();
-    if (item) {
-      stored->AddRef();
-      *item = stored;
-    }
-    return S_OK;
+HRESULT CNamedValues::AddLoaded(NameRef name, NameRef valueText) noexcept {
+  return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
+    // The parts are copied once each, straight into what the member keeps.
+    UniqueBstr key = name.IsNull() ? UniqueBstr() : CopyName(NormalizeName(style_, name));
+    UniqueVariant value;
+    V_VT(value.AddressOf()) = VT_BSTR;
+    V_BSTR(value.AddressOf()) = valueText.IsNull() ? nullptr : CopyName(valueText).Detach();
+    return Place(
+        std::move(key), true, nullptr,
+        [&](CNamedValue* existing) {
+          existing->TakeValue(std::move(value));
+          return S_OK;
+        },
+        [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), std::move(value)); });
   });
 }
 
 HRESULT CNamedValues::Lookup(const VARIANT& index, CNamedValue** member) {
-  UniqueVariant key;
-  HRESULT hr = VariantCopyInd(key.AddressOf(), const_cast<VARIANT*>(&index));
-  if (FAILED(hr)) return PropagateHResult(hr);
-
   const auto pick = [&](CNamedValue* chosen) {
     chosen->AddRef();
     *member = chosen;
     return S_OK;
   };
+  // The common case, a name that is there, is searched with the caller's string as it is; only
+  // the other cases need a copy of the index to convert.
+  const BSTR name = V_VT(&index) == VT_BSTR                 ? V_BSTR(&index)
+                    : V_VT(&index) == (VT_BYREF | VT_BSTR) && V_BSTRREF(&index) ? *V_BSTRREF(&index)
+                                                                                 : nullptr;
+  if (name) {
+    const auto [found, position] = items_.Find(NameOf(name));
+    if (found) return pick(items_.NameAt(position));
+  }
+
+  UniqueVariant key;
+  HRESULT hr = VariantCopyInd(key.AddressOf(), const_cast<VARIANT*>(&index));
+  if (FAILED(hr)) return PropagateHResult(hr);
   const auto inRange = [&](LONG n) { return n >= 1 && n <= items_.Count(); };
 
   // A string names a member first.

@@ -64,6 +64,11 @@ class CNamedValues final
 
   // The member `index` selects, by name or 1-based position; reports its own failures.
   HRESULT Lookup(const VARIANT& index, CNamedValue** member);
+  // InternalAdd for an entry of the text form: the name part (trimmed here) and the value part
+  // become the member's name and string value, replacing a duplicate.
+  HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;
+  template <class Assign, class Make>
+  HRESULT Place(com::UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
   // Lets every member go: parent links cleared, references released.
   void ReleaseAll() noexcept;
 

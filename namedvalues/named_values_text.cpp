@@ -17,10 +17,6 @@ namespace {
 
 bool RuntimeIsSpace(char16_t c) { return iswspace(static_cast<wint_t>(c)) != 0; }
 
-UniqueBstr PartToBstr(NameRef part) {
-  return part.IsNull() ? UniqueBstr() : UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(part.data), part.length);
-}
-
 }  // namespace
 
 HRESULT CNamedValues::DumpToString(BSTR* pStr) {
@@ -55,16 +51,7 @@ HRESULT CNamedValues::LoadFromString(BSTR str) {
     const std::u16string_view text(reinterpret_cast<const char16_t*>(str), SysStringLen(str));
     ReadStructuredString(text, &RuntimeIsSpace, [&](NameRef name, NameRef value) {
       // Each entry goes in on its own: a failed one is remembered and the rest still load.
-      HRESULT hr;
-      try {
-        UniqueBstr nameText = PartToBstr(name);
-        UniqueVariant valueText;
-        V_VT(valueText.AddressOf()) = VT_BSTR;
-        V_BSTR(valueText.AddressOf()) = PartToBstr(value).Detach();
-        hr = InternalAdd(nameText.Get(), valueText.Get(), true, nullptr);
-      } catch (const std::bad_alloc&) {
-        hr = E_OUTOFMEMORY;
-      }
+      const HRESULT hr = AddLoaded(name, value);
       if (FAILED(hr)) failure = hr;
     });
     return FAILED(failure) ? ReportHResult(failure) : S_OK;

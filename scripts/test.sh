@@ -114,6 +114,15 @@ wine_suites() {  # wine_suites <bits> <wine loader> [GoogleTest filter]
 }
 
 wine_suites 64 "$WINE64"
+
+# The benchmark programs, once each at their smallest size: they run and print, nothing is timed.
+log="$log_dir/bench-smoke-win64.log"
+"$WINE64" build/win64/bin/qx_bench.exe --smoke >"$log" 2>&1 &&
+  "$WINE64" cscript.exe //nologo "$(qx_winpath bench/namedvalues_bench.js)" smoke >>"$log" 2>&1 &&
+  grep -q '^done' "$log"  # a script error would otherwise end the script silently with code 0
+rc=$?
+record "win64 benchmark smoke" "$log" "$rc" "$((rc == 0))" "$((rc != 0))"
+
 if qx_can_run_win32 && qx_win32_emulated; then
   # Under qemu's user-mode emulation, 32-bit Wine threads die (illegal instruction) and every
   # process start costs a minute: the tests that start threads or child processes run in the
