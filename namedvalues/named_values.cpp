@@ -125,8 +125,8 @@ HRESULT CNamedValues::Lookup(const VARIANT& index, CNamedValue** member) {
   if (FAILED(hr)) return PropagateHResult(hr);
   const auto inRange = [&](LONG n) { return n >= 1 && n <= items_.Count(); };
 
-  // A string names a member first.
-  if (key.Type() == VT_BSTR) {
+  // A string names a member first (unless that same string was searched above).
+  if (key.Type() == VT_BSTR && !name) {
     const auto [found, position] = items_.Find(NameOf(V_BSTR(&key.Get())));
     if (found) return pick(items_.NameAt(position));
   }
