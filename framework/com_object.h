@@ -143,10 +143,29 @@ class ComObject : public Entries... {
       remaining = --refs_;
     }
     if (remaining == 0) {
-      refs_ = 1;  // steady during destruction, so that a destructor's own AddRef/Release is harmless
+      // Steady during destruction, so that a destructor's own AddRef/Release is harmless, and
+      // high enough that TryAddRef can tell a dying object.
+      refs_ = kDestroying;
       delete static_cast<D*>(this);
     }
     return static_cast<ULONG>(remaining);
+  }
+
+  // A new reference, unless the object is already being destroyed: for holders of a plain
+  // (uncounted) link to this object that another thread may be releasing. An aggregated object
+  // lives as long as its outer object, whose count is not visible here: it takes a reference.
+  bool TryAddRef() noexcept {
+    if (outer_) {
+      outer_->AddRef();
+      return true;
+    }
+    static_assert(Options.interlocked, "only objects shared between threads need TryAddRef");
+    for (LONG seen = refs_; seen > 0 && seen < kDestroying;) {
+      const LONG before = InterlockedCompareExchange(&refs_, seen + 1, seen);
+      if (before == seen) return true;
+      seen = before;
+    }
+    return false;
   }
 
   // Hook for the class: runs once after construction with the count raised by one, so it may
@@ -213,6 +232,8 @@ class ComObject : public Entries... {
     }
     return static_cast<D*>(this)->FinalConstruct();
   }
+
+  static constexpr LONG kDestroying = 0x40000000;
 
   LONG refs_ = 0;
   IUnknown* outer_ = nullptr;

@@ -307,6 +307,8 @@ class CriticalSection {
   };
 
   [[nodiscard]] Guard Lock() noexcept { return Guard(cs_); }
+  // Unguarded entry, for locks whose holding spans more than one scope; pair with Leave.
+  void Enter() noexcept { EnterCriticalSection(&cs_); }
   [[nodiscard]] bool TryEnter() noexcept { return TryEnterCriticalSection(&cs_) != FALSE; }
   void Leave() noexcept { LeaveCriticalSection(&cs_); }
 

@@ -3,12 +3,15 @@
 #include "errors/qx_errors.h"
 #include "module/module.h"
 #include "module/qxsdk_idl.h"
+#include "mtnamedvalues/mtnvs.h"
 #include "namedvalues/named_values.h"
 
 namespace qx {
 namespace {
 
 const ClassEntry kObjectMap[] = {
+    {&CLSID_MTNVS, L"QXSDKCommon.MTNVS.1", L"QXSDKCommon.MTNVS", L"MTNVS Class", L"Both",
+     &com::CreateComInstance<CMTNVS>},
     {&CLSID_NamedValues, L"QXSDKCommon.NamedValues.1", L"QXSDKCommon.NamedValues", L"NamedValues Collection",
      L"Apartment", &com::CreateComInstance<CNamedValues>},
     {&CLSID_QXAsynchStatus, L"QXSDKCommon.QXAsynchStatus.1", L"QXSDKCommon.QXAsynchStatus", L"QXAsynchStatus Class",

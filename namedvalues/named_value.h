@@ -51,10 +51,6 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   void TakeValue(com::UniqueVariant value) noexcept { value_ = std::move(value); }
 
  private:
-  // The value as an object of interface I, if it is (or converts to) one that answers I.
-  template <class I>
-  com::ComPtr<I> ValueObject() const noexcept;
-
   com::UniqueBstr name_;
   com::UniqueVariant value_;
   CNamedValues* parent_;  // not counted: the collection clears it when it lets the member go

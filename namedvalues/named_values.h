@@ -62,8 +62,6 @@ class CNamedValues final
   };
   using Store = ItemStore<CNamedValue, MemberName>;
 
-  // The member `index` selects, by name or 1-based position; reports its own failures.
-  HRESULT Lookup(const VARIANT& index, CNamedValue** member);
   // InternalAdd for an entry of the text form: the name part (trimmed here) and the value part
   // become the member's name and string value, replacing a duplicate.
   HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;

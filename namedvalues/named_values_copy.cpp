@@ -9,6 +9,7 @@
 #include "common/error_reporter.h"
 #include "framework/boundary.h"
 #include "namedvalues/named_values.h"
+#include "namedvalues/store_rules.h"
 
 namespace qx {
 
@@ -163,17 +164,7 @@ HRESULT CNamedValues::Traverse(void* pCallback, void* pPassThru, qxtrStyleFlags 
 
 HRESULT CNamedValues::Resolve(BSTR Name, VARIANT* pVal) {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::Resolve", [&] {
-    if (!pVal) return ReportSystemError(E_POINTER);
-    VariantInit(pVal);
-    // The same lookup as Item with a string index (the string is only borrowed).
-    VARIANT index;
-    V_VT(&index) = VT_BSTR;
-    V_BSTR(&index) = Name;
-    CNamedValue* found = nullptr;
-    HRESULT hr = Lookup(index, &found);
-    if (FAILED(hr)) return hr;
-    const ComPtr<CNamedValue> member = ComPtr<CNamedValue>::Adopt(found);
-    return member->get_Value(pVal);
+    return ResolveMember(items_, Name, pVal);
   });
 }
 

@@ -1,0 +1,180 @@
+// CMTNVS: the members that act on many items at once: copy, merge and clone, the text and
+// registry forms, traversal, name resolution, and the Refresh and SlimFast passes.
+//
+// Copy and Merge read their source without holding this collection's lock and take it again only
+// to add, so a thread never holds two collection locks (merges in opposite directions cannot
+// deadlock). The others hold the lock for their whole run; whatever calls out to client code
+// works on a counted snapshot of the items.
+#include "common/error_reporter.h"
+#include "mtnamedvalues/mtnvs.h"
+#include "namedvalues/member_transfer.h"
+#include "namedvalues/member_walk.h"
+#include "namedvalues/store_rules.h"
+#include "namedvalues/text_form.h"
+
+namespace qx {
+
+using com::ComBoundary;
+using com::ComPtr;
+using com::UniqueBstr;
+using com::UniqueVariant;
+
+namespace {
+
+constexpr UINT kOwn = msg::kMTNVS;
+constexpr UINT kView = msg::kNamedValues;
+
+}  // namespace
+
+bool CMTNVS::RefusesChange() noexcept {
+  {
+    const auto held = lock_.Lock();
+    if (!readOnly_) return false;
+  }
+  ClearErrorInfo();
+  ReportSystemError(E_ACCESSDENIED);
+  return true;
+}
+
+template <class Member, class Out>
+HRESULT CMTNVS::CopyMember(UINT classMessageId, const wchar_t* methodTag, Member* source,
+                           VARIANT_BOOL replaceDuplicates, Out** out) noexcept {
+  if (out) *out = nullptr;
+  if (source && RefusesChange()) return E_ACCESSDENIED;
+  return ComBoundary(com::FullConvention(classMessageId), methodTag, [&] {
+    if (!source) return ReportSystemError(E_POINTER);
+    // The source may be an item of any collection, this one included: it takes its own locks.
+    UniqueBstr name;
+    UniqueVariant value;
+    HRESULT hr = ReadMember(source, name, value);
+    if (FAILED(hr)) return hr;
+    CMTNV* member = nullptr;
+    {
+      const auto held = lock_.Lock();
+      hr = InternalAdd(name.Get(), value.Get(), replaceDuplicates != VARIANT_FALSE, out ? &member : nullptr);
+    }
+    return HandOutAs(hr, ComPtr<CMTNV>::Adopt(member), out);
+  });
+}
+
+template <class Collection, class CopyOne>
+HRESULT CMTNVS::MergeFrom(UINT classMessageId, const wchar_t* methodTag, Collection* source, CopyOne&& copy) noexcept {
+  if (source && RefusesChange()) return E_ACCESSDENIED;
+  return ComBoundary(com::FullConvention(classMessageId), methodTag, [&] {
+    if (!source) return ReportSystemError(E_POINTER);
+    return MergeMembers(source, copy);
+  });
+}
+
+HRESULT CMTNVS::MTCopy(_MTNV* pmtnvSource, VARIANT_BOOL ReplaceDuplicates, _MTNV** hVal) {
+  return CopyMember(kOwn, L" CMTNVS::MTCopy", pmtnvSource, ReplaceDuplicates, hVal);
+}
+
+HRESULT CMTNVS::Copy(NamedValue* pnvSource, VARIANT_BOOL ReplaceDuplicates, NamedValue** pVal) {
+  return CopyMember(kView, L" CMTNVS::Copy", pnvSource, ReplaceDuplicates, pVal);
+}
+
+HRESULT CMTNVS::MTMerge(_MTNVS* pmtnvSource, VARIANT_BOOL ReplaceDuplicates) {
+  return MergeFrom(kOwn, L" CMTNVS::MTMerge", pmtnvSource, [&](_MTNV* member) {
+    ComPtr<_MTNV> copy;
+    return MTCopy(member, ReplaceDuplicates, copy.Put());
+  });
+}
+
+HRESULT CMTNVS::Merge(_NamedValues* pnvSource, VARIANT_BOOL ReplaceDuplicates) {
+  return MergeFrom(kView, L" CMTNVS::Merge", pnvSource, [&](NamedValue* member) {
+    ComPtr<NamedValue> copy;
+    return Copy(member, ReplaceDuplicates, copy.Put());
+  });
+}
+
+HRESULT CMTNVS::MTClone(_MTNVS** hVal) {
+  return Locked(kOwn, L" CMTNVS::MTClone", [&] {
+    if (!hVal) return ReportSystemError(E_POINTER);
+    *hVal = nullptr;
+    const ComPtr<CMTNVS> copy = com::MakeCom<CMTNVS>();
+    HRESULT hr = copy->put_Style(static_cast<qxnvStyleConstants>(style_.Bits()));
+    if (SUCCEEDED(hr)) hr = copy->put_Sorted(items_.Sorted() ? VARIANT_TRUE : VARIANT_FALSE);
+    if (SUCCEEDED(hr)) hr = copy->SetSize(items_.Capacity());
+    // The copy reads this collection's items on this thread, which holds this collection's lock,
+    // and is not yet visible to any other thread.
+    if (SUCCEEDED(hr)) hr = copy->Merge(static_cast<INamedValues2*>(this), VARIANT_FALSE);
+    if (FAILED(hr)) return hr;
+    return copy.QueryTo(__uuidof(_MTNVS), reinterpret_cast<void**>(hVal));
+  });
+}
+
+HRESULT CMTNVS::Clone(INamedValues2** pVal) {
+  return Locked(kView, L" CMTNVS::Clone", [&] {
+    if (!pVal) return ReportSystemError(E_POINTER);
+    *pVal = nullptr;
+    ComPtr<_MTNVS> copy;
+    return HandOutAs(MTClone(copy.Put()), copy, pVal);
+  });
+}
+
+HRESULT CMTNVS::MTLoadFromString(BSTR str) {
+  return Locked(kOwn, L" CMTNVS::MTLoadFromString", [&] {
+    if (readOnly_) return E_ACCESSDENIED;
+    // Every loaded value is a string; an entry replaces the value of a member of its name.
+    return LoadStructuredString(str, [&](NameRef name, NameRef valueText) {
+      UniqueVariant value;
+      V_VT(value.AddressOf()) = VT_BSTR;
+      V_BSTR(value.AddressOf()) = CopyName(valueText).Detach();
+      return InternalAdd(CopyName(name).Get(), value.Get(), true, nullptr);
+    });
+  });
+}
+
+HRESULT CMTNVS::MTDumpToString(BSTR* pStr) {
+  if (!pStr) {
+    ClearErrorInfo();
+    return ReportSystemError(E_POINTER);
+  }
+  return Locked(kOwn, L" CMTNVS::MTDumpToString", [&] {
+    *pStr = nullptr;
+    // Member values change only under this collection's lock, which is held.
+    return DumpStructuredString(CountedSnapshot(items_.PublicOrder()), pStr);
+  });
+}
+
+HRESULT CMTNVS::MTLoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) { return E_NOTIMPL; }
+HRESULT CMTNVS::MTDumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) { return E_NOTIMPL; }
+HRESULT CMTNVS::Traverse(void* pCallback, void* pPassThru, qxtrStyleFlags Style) {
+  // The lock stays held while the callbacks run: they may call back into this collection on this
+  // thread; other threads wait.
+  return Locked(kView, L" CMTNVS::Traverse", [&] { return TraverseMembers(items_, pCallback, pPassThru, Style); });
+}
+
+HRESULT CMTNVS::Resolve(BSTR Name, VARIANT* pVal) {
+  return Locked(kView, L" CMTNVS::Resolve", [&] {
+    return ResolveMember(items_, Name, pVal);
+  });
+}
+
+// The members' own Refresh and SlimFast call into their object values, which may be other
+// collections with locks of their own: they run after this collection's lock is left, so that a
+// thread never holds two collection locks, on the members counted while it was held.
+template <class Visit>
+HRESULT CMTNVS::PassToMembers(const wchar_t* methodTag, Visit&& visit) noexcept {
+  const PassGuard pass(this);
+  if (!pass.Entered()) return S_OK;
+  std::vector<ComPtr<CMTNV>> members;
+  const HRESULT hr = Locked(kView, methodTag, [&] {
+    if (readOnly_) return E_ACCESSDENIED;
+    members = ShrunkSnapshot(items_);
+    return S_OK;
+  });
+  for (const auto& member : members) (void)visit(*member);
+  return hr;
+}
+
+HRESULT CMTNVS::SlimFast(LONG Reserved) {
+  return PassToMembers(L" CMTNVS::SlimFast", [&](CMTNV& member) { return member.SlimFast(Reserved); });
+}
+
+HRESULT CMTNVS::Refresh() {
+  return PassToMembers(L" CMTNVS::Refresh", [](CMTNV& member) { return member.Refresh(); });
+}
+
+}  // namespace qx

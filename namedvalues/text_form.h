@@ -1,0 +1,63 @@
+// The structured-string form ("name=value;name=value") as both named-value collections load and
+// dump it; the reader and the writer themselves are in the core.
+#pragma once
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cwctype>
+#include <string_view>
+#include <vector>
+
+#include "framework/owners.h"
+#include "namedvalues/name_rules.h"
+#include "qx/core/structured_string.h"
+
+namespace qx {
+
+inline bool RuntimeIsSpace(char16_t c) { return iswspace(static_cast<wint_t>(c)) != 0; }
+
+// Calls add(NameRef name, NameRef value) for every entry of `text` (a null text has none). A
+// failing entry does not stop the others; the result is the last failure.
+template <class Add>
+HRESULT LoadStructuredString(BSTR text, Add&& add) {
+  if (!text) return S_OK;
+  HRESULT failure = S_OK;
+  const std::u16string_view view(reinterpret_cast<const char16_t*>(text), SysStringLen(text));
+  ReadStructuredString(view, &RuntimeIsSpace, [&](NameRef name, NameRef value) {
+    const HRESULT hr = add(name, value);
+    if (FAILED(hr)) failure = hr;
+  });
+  return failure;
+}
+
+// The text of `members` (a counted snapshot, in the order to write) into *out; an empty
+// collection gives a null string. A value that is not a string is converted by the platform;
+// a conversion can run the value's own code, which may change the member, so it works on a copy
+// of the name and the value. The first failed conversion ends the dump with its HRESULT, *out
+// untouched.
+template <class Item>
+HRESULT DumpStructuredString(const std::vector<com::ComPtr<Item>>& members, BSTR* out) {
+  StructuredStringWriter writer;
+  for (const auto& member : members) {
+    const VARIANT& value = member->Value();
+    if (V_VT(&value) == VT_BSTR) {
+      writer.Add(member->Name(), NameOf(V_BSTR(&value)));
+      continue;
+    }
+    const com::UniqueBstr name = com::UniqueBstr::Copy(member->NameBstr());
+    com::UniqueVariant held;
+    HRESULT hr = VariantCopy(held.AddressOf(), const_cast<VARIANT*>(&value));
+    com::UniqueVariant text;
+    if (SUCCEEDED(hr)) hr = VariantChangeType(text.AddressOf(), held.AddressOf(), 0, VT_BSTR);
+    if (FAILED(hr)) return hr;
+    writer.Add(NameOf(name.Get()), NameOf(V_BSTR(&text.Get())));
+  }
+  if (!writer.Empty()) {
+    const std::u16string& text = writer.Text();
+    *out = com::UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())).Detach();
+  }
+  return S_OK;
+}
+
+}  // namespace qx

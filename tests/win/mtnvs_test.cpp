@@ -1,0 +1,180 @@
+// MTNVS and MTNV on one thread: the members' failures (one table), and the rules that differ from
+// NamedValues or that only the free-threaded collection has.
+#include <functional>
+
+#include "mtnvs_support.h"
+
+namespace qx::test {
+namespace {
+
+using MTNVSTest = LeakCheckedTest;
+
+const std::wstring kOwnTag = L"MTNVS error. ";
+const std::wstring kItemTag = L"MTNV error. ";
+
+struct ErrorRow {
+  const char* what;
+  std::function<HRESULT(_MTNVS* open, _MTNVS* frozen)> call;
+  HRESULT expected;
+  std::wstring description;
+};
+
+TEST_F(MTNVSTest, FailuresCarryTheirCodeAndDescription) {
+  const auto call = [](auto f) { return f; };
+  const ErrorRow rows[] = {
+      {"MTItem null out", call([](_MTNVS* m, _MTNVS*) { return m->get_MTItem(VarI4(1).AddressOf(), nullptr); }),
+       E_POINTER, kOwnTag + L" CMTNVS::get_MTItem"},
+      {"MTItem missing name", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarText(L"zz")).hr; }),
+       static_cast<HRESULT>(0x80040422), L"Name not found in collection: zz"},
+      {"MTItem 0", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarI4(0)).hr; }), static_cast<HRESULT>(0x80040423),
+       L"Item number must be from 1 to the number of objects in the collection."},
+      {"MTItem object", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarObject(m)).hr; }), E_INVALIDARG,
+       kOwnTag + L" CMTNVS::get_MTItem"},
+      {"MTAdd duplicate", call([](_MTNVS* m, _MTNVS*) { return AddTo(m, L"A", VarI4(3)).hr; }),
+       static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: A"},
+      {"MTSetSize below count", call([](_MTNVS* m, _MTNVS*) { return m->MTSetSize(1); }), E_INVALIDARG,
+       kOwnTag + L" CMTNVS::MTSetSize"},
+      {"MTStyle with items", call([](_MTNVS* m, _MTNVS*) { return m->put_MTStyle(qxnvCaseSensitive); }),
+       static_cast<HRESULT>(0x80040420), L"Property cannot be set while there are values in the collection."},
+      {"MTRename onto another", call([](_MTNVS* m, _MTNVS*) { return m->MTRename(Bstr(L"a").Get(), Bstr(L"B").Get()); }),
+       static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: B"},
+      {"MTRemove missing", call([](_MTNVS* m, _MTNVS*) { return m->MTRemove(Bstr(L" a").Get()); }),
+       static_cast<HRESULT>(0x80040422), L"Name not found in collection:  a"},
+      {"MTInsert null", call([](_MTNVS* m, _MTNVS*) { return m->MTInsert(nullptr); }), E_POINTER,
+       kOwnTag + L" CMTNVS::MTInsert"},
+      {"MTInsert attached", call([](_MTNVS* m, _MTNVS*) { return m->MTInsert(ItemOf(m, VarText(L"a")).item.Get()); }),
+       static_cast<HRESULT>(0x800405D7), L"Cannot insert NamedValue because it already has a parent"},
+      {"Insert foreign", call([](_MTNVS* m, _MTNVS*) {
+         auto nv = NewNamedValues();
+         ComPtr<NamedValue> item;
+         nv->Add(Bstr(L"x").Get(), VarI4(1).AddressOf(), item.Put());
+         return ViewOf(m)->Insert(item.Get());
+       }),
+       static_cast<HRESULT>(0x800407BF), L"NAMEDVALUES error CMTNVS::Insert> Not a MTNV object"},
+      {"item rename onto another",
+       call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarText(L"a")).item->MTRename(Bstr(L"b").Get()); }),
+       static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: b"},
+      {"item name null out", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarI4(1)).item->get_MTName(nullptr); }),
+       E_POINTER, kItemTag + L" CMTNV::get_MTName"},
+      {"enumerator null out",
+       call([](_MTNVS* m, _MTNVS*) {
+         ComPtr<_EnumMTNV> members;
+         m->get__MTMemberEnum(members.Put());
+         return members->MTNext(nullptr);
+       }),
+       E_POINTER, kOwnTag + L" C_EnumMTNV::Next"},
+      {"frozen MTAdd", call([](_MTNVS*, _MTNVS* f) { return AddTo(f, L"c", VarI4(3)).hr; }), E_ACCESSDENIED,
+       kOwnTag + L" CMTNVS::Add"},
+      {"frozen MTClear", call([](_MTNVS*, _MTNVS* f) { return f->MTClear(); }), E_ACCESSDENIED,
+       kOwnTag + L" CMTNVS::MTClear"},
+      {"frozen MTRemove", call([](_MTNVS*, _MTNVS* f) { return f->MTRemove(Bstr(L"a").Get()); }), E_ACCESSDENIED,
+       kOwnTag + L" CMTNVS::MTRemove"},
+      {"frozen item value", call([](_MTNVS*, _MTNVS* f) { return ItemOf(f, VarI4(1)).item->put_MTValue(VarI4(5).Get()); }),
+       E_ACCESSDENIED, kItemTag + L" CMTNV::put_MTValue"},
+      {"frozen item detach", call([](_MTNVS*, _MTNVS* f) { return ItemOf(f, VarI4(1)).item->MTDetach(); }),
+       E_ACCESSDENIED, kItemTag + L" CMTNV::MTDetach"},
+      // Copy and Merge refuse a frozen collection plainly, without the closing report.
+      {"frozen MTCopy", call([](_MTNVS* m, _MTNVS* f) {
+         ComPtr<_MTNV> copy;
+         return f->MTCopy(ItemOf(m, VarI4(1)).item.Get(), VARIANT_TRUE, copy.Put());
+       }),
+       E_ACCESSDENIED, L""},
+  };
+  for (const ErrorRow& row : rows) {
+    SCOPED_TRACE(row.what);
+    auto open = NewMTNVS({L"a", L"b"});
+    auto frozen = NewMTNVS({L"a", L"b"});
+    ASSERT_EQ(S_OK, frozen->MTFreeze());
+    EXPECT_TRUE(Fails(row.expected, row.call(open.Get(), frozen.Get()), row.description));
+    EXPECT_EQ(2, CountOf(open.Get()));
+    EXPECT_EQ(2, CountOf(frozen.Get()));
+  }
+}
+
+TEST_F(MTNVSTest, NamesAreTrimmedOnTheWayInOnly) {
+  auto m = NewMTNVS({});
+  EXPECT_EQ(S_OK, AddTo(m.Get(), L" a ", VarI4(1)).hr);
+  EXPECT_EQ(L"a", NameOf(ItemOf(m.Get(), VarText(L"a")).item.Get()));
+  // An orphan keeps the name it is given; inserting trims it.
+  auto item = ItemOf(m.Get(), VarText(L"a")).item;
+  ASSERT_EQ(S_OK, item->MTDetach());
+  ASSERT_EQ(S_OK, item->MTRename(Bstr(L"  b").Get()));
+  EXPECT_EQ(L"  b", NameOf(item.Get()));
+  ASSERT_EQ(S_OK, m->MTFreeze());
+  ASSERT_EQ(S_OK, m->MTInsert(item.Get()));  // not refused by the frozen flag
+  EXPECT_EQ(L"b", NameOf(item.Get()));
+  EXPECT_TRUE(SameObject(ParentOf(item.Get()).Get(), m.Get()));
+}
+
+TEST_F(MTNVSTest, OrdersAndRenames) {
+  auto m = NewMTNVS({L"y", L"x"});
+  EXPECT_EQ(L"x", NameOf(ItemOf(m.Get(), VarI4(1)).item.Get()));
+  ASSERT_EQ(S_OK, m->put_MTSorted(VARIANT_FALSE));
+  EXPECT_EQ(L"y", NameOf(ItemOf(m.Get(), VarI4(1)).item.Get()));
+  EXPECT_EQ(L"x", NameOf(ItemOf(m.Get(), VarText(L"2")).item.Get()));
+  // A case-only rename keeps the place; renames from either side keep the name order sorted.
+  ASSERT_EQ(S_OK, m->MTRename(Bstr(L"y").Get(), Bstr(L"Y").Get()));
+  ASSERT_EQ(S_OK, ItemOf(m.Get(), VarText(L"x")).item->MTRename(Bstr(L"z").Get()));
+  ASSERT_EQ(S_OK, m->put_MTSorted(VARIANT_TRUE));
+  EXPECT_EQ((std::vector<std::wstring>{L"Y", L"z"}), MTNames(m.Get()));
+}
+
+TEST_F(MTNVSTest, NestedCollectionsBecomeOrStayMTNVS) {
+  auto m = NewMTNVS({});
+  auto nv = NewNamedValues();
+  ComPtr<NamedValue> unused;
+  ASSERT_EQ(S_OK, nv->Add(Bstr(L"k").Get(), VarI4(7).AddressOf(), unused.Put()));
+  ASSERT_EQ(S_OK, AddTo(m.Get(), L"nv", VarObject(nv.Get())).hr);
+  auto shared = NewMTNVS({L"s"});
+  ASSERT_EQ(S_OK, AddTo(m.Get(), L"mt", VarObject(shared.Get())).hr);
+
+  const auto nested = ValueOf(ItemOf(m.Get(), VarText(L"nv")).item.Get());
+  ASSERT_EQ(VT_DISPATCH, nested.Type());
+  auto copy = ComPtr<IDispatch>(V_DISPATCH(&nested.Get())).TryQuery<_MTNVS>();
+  ASSERT_TRUE(copy);
+  VARIANT_BOOL sorted = VARIANT_TRUE;
+  EXPECT_EQ(S_OK, copy->get_MTSorted(&sorted));
+  EXPECT_EQ(VARIANT_FALSE, sorted);
+  EXPECT_EQ((std::vector<std::wstring>{L"k"}), MTNames(copy.Get()));
+  const auto same = ValueOf(ItemOf(m.Get(), VarText(L"mt")).item.Get());
+  EXPECT_TRUE(SameObject(V_DISPATCH(&same.Get()), shared.Get()));
+}
+
+TEST_F(MTNVSTest, ItemsOutliveTheirCollectionAsOrphans) {
+  auto m = NewMTNVS({L"a", L"b"});
+  ComPtr<_EnumMTNV> members;
+  ASSERT_EQ(S_OK, m->get__MTMemberEnum(members.Put()));
+  auto kept = ItemOf(m.Get(), VarText(L"b")).item;
+  ASSERT_EQ(S_OK, m->MTClear());
+  EXPECT_EQ(0, CountOf(m.Get()));
+  int seen = 0;
+  for (ComPtr<_MTNV> item; members->MTNext(item.Put()) == S_OK; ++seen) EXPECT_FALSE(ParentOf(item.Get()));
+  EXPECT_EQ(2, seen);
+  ASSERT_EQ(S_OK, m->MTInsert(kept.Get()));
+  m.Reset();
+  EXPECT_FALSE(ParentOf(kept.Get()));
+  EXPECT_EQ(S_OK, kept->MTRename(Bstr(L"free").Get()));
+}
+
+TEST_F(MTNVSTest, ClassAndViewsThroughCOM) {
+  auto m = NewMTNVS({L"a"});
+  // Late binding sees the NamedValues view; the _MTNVS members have their own dispatch part.
+  ComPtr<IDispatch> dispatch = m.TryQuery<IDispatch>();
+  UniqueVariant count;
+  EXPECT_EQ(S_OK, InvokeByName(dispatch.Get(), L"Count", DISPATCH_PROPERTYGET, {}, count.Put()));
+  EXPECT_EQ(1, V_I4(&count.Get()));
+  EXPECT_TRUE(m.TryQuery<IMarshal>());
+  auto errorInfo = m.TryQuery<ISupportErrorInfo>();
+  EXPECT_EQ(S_OK, errorInfo->InterfaceSupportsErrorInfo(__uuidof(_NamedValues)));
+  EXPECT_EQ(S_FALSE, errorInfo->InterfaceSupportsErrorInfo(IID_IMarshal));
+  // A VBScript For Each over the view.
+  ComPtr<IUnknown> unknown;
+  ASSERT_EQ(S_OK, ViewOf(m.Get())->get__NewEnum(unknown.Put()));
+  auto variants = unknown.TryQuery<IEnumVARIANT>();
+  UniqueVariant first;
+  ASSERT_EQ(S_OK, variants->Next(1, first.Put(), nullptr));
+  EXPECT_EQ(L"a", NameOf(V_DISPATCH(&first.Get())));
+}
+
+}  // namespace
+}  // namespace qx::test
