@@ -116,6 +116,7 @@ class CMTNVS final : public com::ComObject<CMTNVS,
     NameRef operator()(const CMTNV* member) const noexcept { return member->Name(); }
   };
   using Store = ItemStore<CMTNV, MemberName>;
+  class LoadTarget;
 
   // Runs `body` under the collection lock with the full method convention of `classMessageId`.
   template <class Body>

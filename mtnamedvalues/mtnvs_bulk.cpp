@@ -9,6 +9,7 @@
 #include "mtnamedvalues/mtnvs.h"
 #include "namedvalues/member_transfer.h"
 #include "namedvalues/member_walk.h"
+#include "namedvalues/registry_form.h"
 #include "namedvalues/store_rules.h"
 #include "namedvalues/text_form.h"
 
@@ -138,8 +139,51 @@ HRESULT CMTNVS::MTDumpToString(BSTR* pStr) {
   });
 }
 
-HRESULT CMTNVS::MTLoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) { return E_NOTIMPL; }
-HRESULT CMTNVS::MTDumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) { return E_NOTIMPL; }
+// The loader's view of this collection: entries replace members of the same name; a subkey
+// becomes a new MTNVS of its own (default style, sorted).
+class CMTNVS::LoadTarget final : public RegistryLoadTarget {
+ public:
+  explicit LoadTarget(CMTNVS& collection) noexcept : collection_(collection) {}
+  HRESULT AddLoaded(BSTR name, const VARIANT& value) override {
+    return collection_.InternalAdd(name, value, true, nullptr);
+  }
+  HRESULT LoadNested(HKEY key, BSTR name, UniqueVariant& value) override {
+    ComPtr<CMTNVS> nested = com::MakeCom<CMTNVS>();  // a failure here ends the load
+    const HRESULT hr = nested->MTLoadFromRegistry(AsRoot(key), name, qxnvIncludeSubkeys);
+    V_VT(value.Put()) = VT_DISPATCH;
+    V_DISPATCH(value.AddressOf()) = static_cast<INamedValues2*>(nested.Detach());
+    return hr;
+  }
+
+ private:
+  CMTNVS& collection_;
+};
+
+HRESULT CMTNVS::MTLoadFromRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey, qxnvRegistryOptions Opt) {
+  return Locked(kOwn, L" CMTNVS::MTLoadFromRegistry", [&] {
+    if (readOnly_) return E_ACCESSDENIED;
+    LoadTarget target(*this);
+    return LoadRegistryKey(RootKey, SubKey, Opt, target, kMTNVSRegistryRules);
+  });
+}
+
+HRESULT CMTNVS::MTDumpToRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey, qxnvRegistryOptions Opt) {
+  return Locked(kOwn, L" CMTNVS::MTDumpToRegistry", [&] {
+    return DumpRegistryKey(RootKey, SubKey, Opt, kMTNVSRegistryRules, [&](std::vector<RegistryEntry>& entries) {
+      // Each member's name and value are copied under its own lock; converting them for the
+      // registry happens afterwards, on the copies.
+      entries.reserve(static_cast<size_t>(items_.Count()));
+      for (CMTNV* member : items_.PublicOrder()) {
+        RegistryEntry entry;
+        const auto held = member->OwnLock().Lock();
+        entry.name = UniqueBstr::Copy(member->NameBstr());
+        com::ThrowIfFailed(VariantCopyInd(entry.value.AddressOf(), const_cast<VARIANT*>(&member->Value())));
+        entries.push_back(std::move(entry));
+      }
+      return S_OK;
+    });
+  });
+}
 HRESULT CMTNVS::Traverse(void* pCallback, void* pPassThru, qxtrStyleFlags Style) {
   // The lock stays held while the callbacks run: they may call back into this collection on this
   // thread; other threads wait.

@@ -262,5 +262,77 @@ TEST_F(MTNVSThreadsTest, ItemMethodsBackOffWhileTheCollectionIsHeld) {
   }
 }
 
+
+// Merges in opposite directions at once, through both interfaces: neither merge holds its own
+// collection's lock while it reads the other collection, so they cannot deadlock.
+TEST_F(MTNVSThreadsTest, OppositeMergesDoNotDeadlock) {
+  constexpr int kRounds = 100, kNames = 40;
+  auto a = NewMTNVS({L"both"});
+  auto b = NewMTNVS({L"both"});
+  std::vector<std::wstring> all{L"both"};
+  for (int i = 0; i < kNames; ++i) {
+    for (auto [m, prefix] : {std::pair{a.Get(), L"a"}, std::pair{b.Get(), L"b"}}) {
+      all.push_back(prefix + std::to_wstring(100 + i));
+      EXPECT_EQ(S_OK, AddTo(m, all.back(), VarI4(i)).hr);
+    }
+  }
+  std::sort(all.begin(), all.end());
+  std::atomic<int> arrived{0};
+  RunThreads(2, [&](int t) {
+    _MTNVS* to = t == 0 ? a.Get() : b.Get();
+    _MTNVS* from = t == 0 ? b.Get() : a.Get();
+    const auto view = ViewOf(to);
+    const auto source = ViewOf(from);
+    for (int round = 0; round < kRounds; ++round) {
+      // Both threads start each round together, so that the merges overlap.
+      for (++arrived; arrived.load() < 2 * (round + 1);) Sleep(0);
+      EXPECT_EQ(S_OK, to->MTMerge(from, VARIANT_TRUE));
+      EXPECT_EQ(S_OK, view->Merge(source.Get(), VARIANT_TRUE));
+    }
+  });
+  std::printf("[ figures  ] %d merges each way\n", 2 * kRounds);
+  EXPECT_EQ(all, MTNames(a.Get()));
+  EXPECT_EQ(all, MTNames(b.Get()));
+}
+
+// A Traverse callback may call back into the collection on its own thread; another thread's
+// MTAdd waits until the traversal ends.
+struct Reentering {
+  _MTNVS* m;
+  HANDLE holding = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE added = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  ~Reentering() {
+    CloseHandle(holding);
+    CloseHandle(added);
+  }
+  static HRESULT __stdcall Callback(IUnknown* item, void* passThru) {
+    auto* self = static_cast<Reentering*>(passThru);
+    ComPtr<_MTNV> member;
+    EXPECT_EQ(S_OK, item->QueryInterface(__uuidof(_MTNV), member.PutVoid()));
+    EXPECT_EQ(L"a", NameOf(member.Get()));
+    EXPECT_EQ(S_OK, member->put_MTValue(VarI4(9).Get()));
+    EXPECT_EQ(S_OK, AddTo(self->m, L"inner", VarI4(2)).hr);
+    SetEvent(self->holding);
+    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(self->added, 150)) << "MTAdd did not wait";
+    return S_OK;
+  }
+};
+
+TEST_F(MTNVSThreadsTest, TraverseCallbackReentersWhileOthersWait) {
+  auto m = NewMTNVS({L"a"});
+  Reentering pass{m.Get()};
+  RunThreads(2, [&](int t) {
+    if (t == 0) {
+      auto traverse = m.TryQuery<ITraverse>();
+      EXPECT_EQ(S_OK, traverse->Traverse(reinterpret_cast<void*>(&Reentering::Callback), &pass, qxtrNoOptions));
+      return;
+    }
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pass.holding, kWatchdogMs));
+    EXPECT_EQ(S_OK, AddTo(m.Get(), L"outer", VarI4(3)).hr);
+    SetEvent(pass.added);
+  });
+  EXPECT_EQ((std::vector<std::wstring>{L"a", L"inner", L"outer"}), MTNames(m.Get()));
+}
+
 }  // namespace
 }  // namespace qx::test
