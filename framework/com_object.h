@@ -113,7 +113,8 @@ class ComObject : public Entries... {
       found = DispatchEntry();
     } else if (iid == __uuidof(IMarshal)) {
       if constexpr (Options.freeThreadedMarshaler) {
-        return marshaler_ ? marshaler_->QueryInterface(iid, out) : E_NOINTERFACE;
+        IUnknown* marshaler = Marshaler();
+        return marshaler ? marshaler->QueryInterface(iid, out) : E_NOINTERFACE;
       }
     } else {
       found = FindEntry(iid);
@@ -221,15 +222,24 @@ class ComObject : public Entries... {
     }
   }
 
+  // The aggregated free-threaded marshaler, made when IMarshal is first asked for (most objects
+  // never cross an apartment, and making one costs more than a small object itself). Without
+  // it the object still works: IMarshal is refused and COM falls back to standard marshalling.
+  IUnknown* Marshaler() noexcept {
+    if (IUnknown* made = marshaler_.Get()) return made;
+    IUnknown* created = nullptr;
+    if (FAILED(CoCreateFreeThreadedMarshaler(ControllingUnknown(), &created))) return nullptr;
+    void* const raced = InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(marshaler_.AddressOf()),
+                                                          created, nullptr);
+    if (!raced) return created;
+    created->Release();  // another thread made one first
+    return static_cast<IUnknown*>(raced);
+  }
+
   // Runs the framework's part of construction, then the class's.
   HRESULT Construct(IUnknown* outer) noexcept {
     outer_ = outer;
     inner_.owner = this;
-    if constexpr (Options.freeThreadedMarshaler) {
-      // Without the marshaler the object still works: IMarshal is refused and COM falls back
-      // to standard marshalling.
-      if (FAILED(CoCreateFreeThreadedMarshaler(ControllingUnknown(), marshaler_.Put()))) marshaler_.Reset();
-    }
     return static_cast<D*>(this)->FinalConstruct();
   }
 

@@ -288,6 +288,9 @@ class UniqueRegKey {
 class CriticalSection {
  public:
   CriticalSection() noexcept { InitializeCriticalSection(&cs_); }
+  // A lock that a contending thread first spins for (`spinCount` rounds) before it sleeps: for
+  // locks held briefly by many threads, where sleeping and waking cost more than the wait.
+  explicit CriticalSection(DWORD spinCount) noexcept { InitializeCriticalSectionAndSpinCount(&cs_, spinCount); }
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
   ~CriticalSection() { DeleteCriticalSection(&cs_); }

@@ -112,6 +112,8 @@ class CMTNVS final : public com::ComObject<CMTNVS,
   HRESULT InternalRemove(BSTR name, bool lockItem) noexcept;
 
  private:
+  static constexpr DWORD kLockSpinCount = 4000;
+
   struct MemberName {
     NameRef operator()(const CMTNV* member) const noexcept { return member->Name(); }
   };
@@ -146,7 +148,8 @@ class CMTNVS final : public com::ComObject<CMTNVS,
   NameStyle style_;
   bool readOnly_ = false;
   Store items_;
-  com::CriticalSection lock_;
+  // Held briefly by every member, from many threads at once: a waiting thread spins first.
+  com::CriticalSection lock_{kLockSpinCount};
 };
 
 // The result of an _MTNVS member handed out as the interface the view asked for.
