@@ -5,6 +5,8 @@
 #include <atomic>
 #include <cstdio>
 #include <cwchar>
+#include <functional>
+#include <memory>
 #include <random>
 #include <set>
 #include <thread>
@@ -20,29 +22,38 @@ constexpr DWORD kWatchdogMs = 60000;
 constexpr HRESULT kDuplicate = static_cast<HRESULT>(0x80040421);
 constexpr HRESULT kNotFound = static_cast<HRESULT>(0x80040422);
 
-// Runs body(t) on `count` threads of the multithreaded apartment and waits for them all.
-template <class Body>
-void RunThreads(int count, Body body) {
-  std::vector<std::thread> threads;
-  std::atomic<int> done{0};
-  for (int t = 0; t < count; ++t) {
-    threads.emplace_back([&, t] {
-      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      body(t);
-      CoUninitialize();
-      ++done;
-    });
-  }
-  const DWORD start = GetTickCount();
-  while (done.load() < count) {
-    if (GetTickCount() - start > kWatchdogMs) {
-      ADD_FAILURE() << "watchdog: threads still running after 60 s (deadlock?)";
+// Starts `call` on a thread of its own; Finish() waits for it, within the watchdog.
+class Background {
+ public:
+  explicit Background(std::function<void()> call)
+      : thread_([this, call] {
+          CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+          call();
+          CoUninitialize();
+          SetEvent(done_);
+        }) {}
+  ~Background() { CloseHandle(done_); }
+  bool DoneWithin(DWORD ms) { return WaitForSingleObject(done_, ms) == WAIT_OBJECT_0; }
+  void Finish() {
+    if (!DoneWithin(kWatchdogMs)) {
+      ADD_FAILURE() << "watchdog: a call still waits after 60 s";
       std::fflush(stdout);
       TerminateProcess(GetCurrentProcess(), 3);
     }
-    Sleep(5);
+    thread_.join();
   }
-  for (auto& thread : threads) thread.join();
+
+ private:
+  HANDLE done_ = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::thread thread_;
+};
+
+// Runs body(t) on `count` threads of the multithreaded apartment and waits for them all.
+template <class Body>
+void RunThreads(int count, Body body) {
+  std::vector<std::unique_ptr<Background>> threads;
+  for (int t = 0; t < count; ++t) threads.push_back(std::make_unique<Background>([&body, t] { body(t); }));
+  for (auto& thread : threads) thread->Finish();
 }
 
 // The items of the collection as (identity, name) in one order.
@@ -199,24 +210,17 @@ TEST_F(MTNVSThreadsTest, ItemMethodsRaceClear) {
   CheckStore(m.Get());
 }
 
-// What the Traverse callback below does while it holds the collection's lock.
-struct HoldingLock {
-  HANDLE holding = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::function<void()> beforeRelease = [] {};
-  bool once = false;
-  ~HoldingLock() {
-    CloseHandle(holding);
-    CloseHandle(release);
-  }
-  static HRESULT __stdcall Callback(IUnknown*, void* passThru) {
-    auto* self = static_cast<HoldingLock*>(passThru);
-    if (self->once) return S_OK;
-    self->once = true;
-    SetEvent(self->holding);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(self->release, kWatchdogMs));
-    self->beforeRelease();
+// Runs `body` inside a Traverse callback of a one-item collection, that is, on this thread while
+// it holds the collection's lock.
+struct WhileHolding {
+  std::function<void()> body;
+  static HRESULT __stdcall Callback(IUnknown*, void* self) {
+    static_cast<WhileHolding*>(self)->body();
     return S_OK;
+  }
+  static HRESULT Run(_MTNVS* m, std::function<void()> body) {
+    WhileHolding holder{std::move(body)};
+    return ComPtr<_MTNVS>(m).TryQuery<ITraverse>()->Traverse(reinterpret_cast<void*>(&Callback), &holder, qxtrNoOptions);
   }
 };
 
@@ -224,44 +228,25 @@ struct HoldingLock {
 // method backs off, and completes once the lock is free, or as an orphan if the collection let
 // the item go meanwhile.
 TEST_F(MTNVSThreadsTest, ItemMethodsBackOffWhileTheCollectionIsHeld) {
-  struct Row {
-    const char* what;
-    bool detach;  // the holder removes the item before it lets the lock go
-  };
-  for (const Row& row : {Row{"lock released", false}, Row{"item detached meanwhile", true}}) {
-    SCOPED_TRACE(row.what);
+  for (const bool detach : {false, true}) {
+    SCOPED_TRACE(detach ? "item detached meanwhile" : "lock released");
     auto m = NewMTNVS({L"a"});
     auto item = ItemOf(m.Get(), VarText(L"a")).item;
-    HoldingLock hold;
-    if (row.detach) hold.beforeRelease = [&] { EXPECT_EQ(S_OK, m->MTRemove(Bstr(L"a").Get())); };
-    HANDLE finished = CreateEventW(nullptr, TRUE, FALSE, nullptr);
     HRESULT renamed = E_FAIL;
-    RunThreads(2, [&](int t) {
-      if (t == 0) {
-        auto traverse = m.TryQuery<ITraverse>();
-        EXPECT_EQ(S_OK, traverse->Traverse(reinterpret_cast<void*>(&HoldingLock::Callback), &hold, qxtrNoOptions));
-        return;
-      }
-      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(hold.holding, kWatchdogMs));
-      std::thread waiter([&] {
-        renamed = item->MTRename(Bstr(L"z").Get());
-        SetEvent(finished);
-      });
-      // Still backing off while the lock is held ...
-      EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(finished, 150));
-      SetEvent(hold.release);
-      // ... and done soon after it is let go.
-      EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(finished, 5000));
-      waiter.join();
-    });
-    CloseHandle(finished);
+    std::unique_ptr<Background> rename;
+    EXPECT_EQ(S_OK, WhileHolding::Run(m.Get(), [&] {
+      rename = std::make_unique<Background>([&] { renamed = item->MTRename(Bstr(L"z").Get()); });
+      EXPECT_FALSE(rename->DoneWithin(150)) << "the item method did not back off";
+      if (detach) EXPECT_EQ(S_OK, m->MTRemove(Bstr(L"a").Get()));
+    }));
+    EXPECT_TRUE(rename->DoneWithin(5000));
+    rename->Finish();
     EXPECT_EQ(S_OK, renamed);
     EXPECT_EQ(L"z", NameOf(item.Get()));
-    EXPECT_EQ(row.detach ? 0 : 1, CountOf(m.Get()));
-    EXPECT_EQ(!row.detach, static_cast<bool>(ParentOf(item.Get())));
+    EXPECT_EQ(detach ? 0 : 1, CountOf(m.Get()));
+    EXPECT_EQ(!detach, static_cast<bool>(ParentOf(item.Get())));
   }
 }
-
 
 // Merges in opposite directions at once, through both interfaces: neither merge holds its own
 // collection's lock while it reads the other collection, so they cannot deadlock.
@@ -297,40 +282,16 @@ TEST_F(MTNVSThreadsTest, OppositeMergesDoNotDeadlock) {
 
 // A Traverse callback may call back into the collection on its own thread; another thread's
 // MTAdd waits until the traversal ends.
-struct Reentering {
-  _MTNVS* m;
-  HANDLE holding = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE added = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  ~Reentering() {
-    CloseHandle(holding);
-    CloseHandle(added);
-  }
-  static HRESULT __stdcall Callback(IUnknown* item, void* passThru) {
-    auto* self = static_cast<Reentering*>(passThru);
-    ComPtr<_MTNV> member;
-    EXPECT_EQ(S_OK, item->QueryInterface(__uuidof(_MTNV), member.PutVoid()));
-    EXPECT_EQ(L"a", NameOf(member.Get()));
-    EXPECT_EQ(S_OK, member->put_MTValue(VarI4(9).Get()));
-    EXPECT_EQ(S_OK, AddTo(self->m, L"inner", VarI4(2)).hr);
-    SetEvent(self->holding);
-    EXPECT_EQ(static_cast<DWORD>(WAIT_TIMEOUT), WaitForSingleObject(self->added, 150)) << "MTAdd did not wait";
-    return S_OK;
-  }
-};
-
 TEST_F(MTNVSThreadsTest, TraverseCallbackReentersWhileOthersWait) {
   auto m = NewMTNVS({L"a"});
-  Reentering pass{m.Get()};
-  RunThreads(2, [&](int t) {
-    if (t == 0) {
-      auto traverse = m.TryQuery<ITraverse>();
-      EXPECT_EQ(S_OK, traverse->Traverse(reinterpret_cast<void*>(&Reentering::Callback), &pass, qxtrNoOptions));
-      return;
-    }
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(pass.holding, kWatchdogMs));
-    EXPECT_EQ(S_OK, AddTo(m.Get(), L"outer", VarI4(3)).hr);
-    SetEvent(pass.added);
-  });
+  std::unique_ptr<Background> add;
+  EXPECT_EQ(S_OK, WhileHolding::Run(m.Get(), [&] {
+    EXPECT_EQ(S_OK, ItemOf(m.Get(), VarText(L"a")).item->put_MTValue(VarI4(9).Get()));
+    EXPECT_EQ(S_OK, AddTo(m.Get(), L"inner", VarI4(2)).hr);
+    add = std::make_unique<Background>([&] { EXPECT_EQ(S_OK, AddTo(m.Get(), L"outer", VarI4(3)).hr); });
+    EXPECT_FALSE(add->DoneWithin(150)) << "MTAdd did not wait";
+  }));
+  add->Finish();
   EXPECT_EQ((std::vector<std::wstring>{L"a", L"inner", L"outer"}), MTNames(m.Get()));
 }
 
