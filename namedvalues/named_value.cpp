@@ -1,6 +1,7 @@
 #include "namedvalues/named_value.h"
 
 #include "common/error_reporter.h"
+#include "common/request_pass.h"
 #include "framework/boundary.h"
 #include "namedvalues/member_value.h"
 #include "namedvalues/named_values.h"
@@ -78,12 +79,18 @@ HRESULT CNamedValue::Detach() {
   });
 }
 
+// Each forwards once per request pass: a value may lead back to this member (a member whose
+// value is itself, or a collection that holds it).
 HRESULT CNamedValue::SlimFast(LONG Reserved) {
+  const RequestPass pass(RequestPass::kSlimFast, this);
+  if (!pass.First()) return S_OK;
   if (auto target = ValueObject<ISlimFast>(value_.Get())) target->SlimFast(Reserved);
   return S_OK;
 }
 
 HRESULT CNamedValue::Refresh() {
+  const RequestPass pass(RequestPass::kRefresh, this);
+  if (!pass.First()) return S_OK;
   if (auto target = ValueObject<IRefresh>(value_.Get())) target->Refresh();
   return S_OK;
 }

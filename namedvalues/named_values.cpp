@@ -1,8 +1,11 @@
 #include "namedvalues/named_values.h"
 
+#include <new>
 #include <utility>
+#include <vector>
 
 #include "common/error_reporter.h"
+#include "common/variant_text.h"
 #include "framework/boundary.h"
 #include "namedvalues/enum_named_value.h"
 #include "namedvalues/store_rules.h"
@@ -26,10 +29,28 @@ CNamedValues::CNamedValues() : items_(ComparerFor(style_)) {}
 CNamedValues::~CNamedValues() { ReleaseAll(); }
 
 void CNamedValues::ReleaseAll() noexcept {
-  items_.Clear([](CNamedValue* member) {
-    member->SetParent(nullptr);
-    member->Release();
-  });
+  std::vector<CNamedValue*> leaving;
+  try {
+    leaving.assign(items_.ByInsertion().begin(), items_.ByInsertion().end());
+  } catch (const std::bad_alloc&) {
+    // Without room for the list, the members leave one at a time, each taken out before it
+    // is released.
+    while (!items_.Empty()) {
+      CNamedValue* member = items_.RemoveAtName(items_.Count() - 1);
+      member->SetParent(nullptr);
+      member->Release();
+    }
+    return;
+  }
+  items_.Clear([](CNamedValue* member) { member->SetParent(nullptr); });
+  for (CNamedValue* member : leaving) member->Release();
+}
+
+std::vector<ComPtr<CNamedValue>> CNamedValues::Members() const {
+  std::vector<ComPtr<CNamedValue>> members;
+  members.reserve(static_cast<size_t>(items_.Count()));
+  for (CNamedValue* member : items_.PublicOrder()) members.emplace_back(member);
+  return members;
 }
 
 template <class Assign, class Make>

@@ -2,6 +2,8 @@
 // collection of uniquely named values kept in insertion order and in name order.
 #pragma once
 
+#include <vector>
+
 #include "framework/com_object.h"
 #include "module/interfaces.h"
 #include "namedvalues/named_value.h"
@@ -67,8 +69,16 @@ class CNamedValues final
   HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;
   template <class Assign, class Make>
   HRESULT Place(com::UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
-  // Lets every member go: parent links cleared, references released.
+  // Lets every member go. The store is emptied and every parent link cleared before the first
+  // reference is released, since a release may run client code that reads this collection.
   void ReleaseAll() noexcept;
+  // The members in public order, each held by a reference of the snapshot: what a member walks
+  // when it calls client code per member (a value's conversion, forwarding, a callback), which
+  // may change the collection meanwhile. Throws std::bad_alloc.
+  std::vector<com::ComPtr<CNamedValue>> Members() const;
+  // Refresh and SlimFast: `forward(CNamedValue&)` for each member, once per request pass.
+  template <class Forward>
+  HRESULT ForwardToMembers(int kind, Forward&& forward);
 
   NameStyle style_;
   bool readOnly_ = false;

@@ -17,6 +17,7 @@
 #include <utility>
 
 #include "common/error_reporter.h"
+#include "common/variant_text.h"
 #include "framework/enum_variant.h"
 #include "framework/owners.h"
 #include "namedvalues/name_rules.h"
@@ -26,9 +27,7 @@ namespace qx {
 
 // The member selected by `index`, by name or 1-based position in the public order; no reference
 // is added. A string names a member first, then is read as a number; a number selects by position,
-// and one out of range is still tried as a name ("5" finds a member named 5). Converting an
-// object index runs its default-value code, which may call back into the collection: the store
-// is searched afresh after every conversion.
+// and one out of range is still tried as a name ("5" finds a member named 5).
 template <class Item, class Names, class Alloc>
 HRESULT LookupMember(const ItemStore<Item, Names, Alloc>& store, const VARIANT& index, Item** member) {
   const auto pick = [&](Item* chosen) {
@@ -71,15 +70,19 @@ HRESULT LookupMember(const ItemStore<Item, Names, Alloc>& store, const VARIANT& 
       break;
   }
   // Anything else may still be the name of a member in its text form (the number 5 finds "5").
+  // An object stands for its default value, read once here with a depth limit (reading it runs
+  // the object's code, so nothing of the store is held across it).
+  com::UniqueVariant plain;
+  if (FAILED(ResolveDefaultValue(key.Get(), plain))) return ReportSystemError(E_INVALIDARG);
   {
     com::UniqueVariant text;
-    if (SUCCEEDED(VariantChangeType(text.AddressOf(), key.AddressOf(), 0, VT_BSTR))) {
+    if (SUCCEEDED(VariantChangeType(text.AddressOf(), plain.AddressOf(), 0, VT_BSTR))) {
       const auto [found, position] = store.Find(NameOf(V_BSTR(&text.Get())));
       if (found) return pick(store.NameAt(position));
     }
   }
   com::UniqueVariant number;
-  if (FAILED(VariantChangeType(number.AddressOf(), key.AddressOf(), 0, VT_I4))) {
+  if (FAILED(VariantChangeType(number.AddressOf(), plain.AddressOf(), 0, VT_I4))) {
     if (key.Type() == VT_BSTR) return LibraryError(msg::kNameNotFound, V_BSTR(&key.Get()));
     return ReportSystemError(E_INVALIDARG);
   }
@@ -128,30 +131,31 @@ template <class Item, class Names, class Alloc, class Assign, class Make>
 HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, com::UniqueBstr key, bool replaceDuplicates, Item** placed,
                     Assign&& assign, Make&& make) {
   const auto [found, position] = store.Find(NameOf(key.Get()));
-  Item* result = nullptr;
   if (found) {
     if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
-    result = store.NameAt(position);
-    const HRESULT hr = assign(result);
+    // Held here: releasing the old value may run client code that removes the member.
+    const com::ComPtr<Item> existing(store.NameAt(position));
+    const HRESULT hr = assign(existing.Get());
     if (FAILED(hr)) return PropagateHResult(hr);
-  } else {
-    com::ComPtr<Item> member;
-    try {
-      member = make(std::move(key));
-    } catch (const com::ComError& e) {
-      return PropagateHResult(e.Code());
-    }
-    try {
-      store.Insert(position, member.Get());
-    } catch (const std::bad_alloc&) {
-      member->SetParent(nullptr);
-      return PropagateHResult(E_OUTOFMEMORY);
-    }
-    result = member.Detach();  // the store's reference
+    if (placed) existing.CopyTo(placed);
+    return S_OK;
   }
+  com::ComPtr<Item> member;
+  try {
+    member = make(std::move(key));
+  } catch (const com::ComError& e) {
+    return PropagateHResult(e.Code());
+  }
+  try {
+    store.Insert(position, member.Get());
+  } catch (const std::bad_alloc&) {
+    member->SetParent(nullptr);
+    return PropagateHResult(E_OUTOFMEMORY);
+  }
+  Item* const stored = member.Detach();  // the store's reference
   if (placed) {
-    result->AddRef();
-    *placed = result;
+    stored->AddRef();
+    *placed = stored;
   }
   return S_OK;
 }
