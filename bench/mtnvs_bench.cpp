@@ -48,7 +48,8 @@ struct Names {
   explicit Names(int n) {
     std::mt19937 random(42);
     for (int i = 0; i < n; ++i) {
-      text.push_back(UniqueBstr::FromText((L"member" + std::to_wstring(random() % 1000000) + L"_" + std::to_wstring(i)).c_str()));
+      text.push_back(
+          UniqueBstr::FromText((L"member" + std::to_wstring(random() % 1000000) + L"_" + std::to_wstring(i)).c_str()));
     }
     for (const auto& name : text) {
       VARIANT v;

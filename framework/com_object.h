@@ -229,8 +229,8 @@ class ComObject : public Entries... {
     if (IUnknown* made = marshaler_.Get()) return made;
     IUnknown* created = nullptr;
     if (FAILED(CoCreateFreeThreadedMarshaler(ControllingUnknown(), &created))) return nullptr;
-    void* const raced = InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(marshaler_.AddressOf()),
-                                                          created, nullptr);
+    void* const raced =
+        InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(marshaler_.AddressOf()), created, nullptr);
     if (!raced) return created;
     created->Release();  // another thread made one first
     return static_cast<IUnknown*>(raced);

@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "common/error_reporter.h"
+#include "common/request_pass.h"
 #include "framework/boundary.h"
 #include "mtnamedvalues/mtnvs.h"
 #include "namedvalues/member_value.h"
@@ -12,7 +13,6 @@ namespace qx {
 using com::ComBoundary;
 using com::ComPtr;
 using com::UniqueBstr;
-using com::UniqueVariant;
 
 namespace {
 
@@ -48,7 +48,7 @@ class CMTNV::Locks {
   HRESULT result_;
 };
 
-CMTNV::CMTNV(CMTNVS* parent, UniqueBstr name, UniqueVariant value) noexcept
+CMTNV::CMTNV(CMTNVS* parent, UniqueBstr name, com::UniqueVariant value) noexcept
     : name_(std::move(name)), value_(std::move(value)), parent_(parent) {}
 
 CMTNV::~CMTNV() = default;
@@ -108,7 +108,7 @@ HRESULT CMTNV::get_MTValue(VARIANT* pVal) {
 
 HRESULT CMTNV::put_MTValue(VARIANT newVal) {
   // Declared first, so that the old value goes after the locks.
-  UniqueVariant value;
+  com::UniqueVariant value;
   return ComBoundary(kItemConvention, L" CMTNV::put_MTValue", [&] {
     const Locks held(*this, L" CMTNV::put_MTValue");
     if (FAILED(held.Result())) return held.Result();
@@ -170,8 +170,11 @@ HRESULT CMTNV::MTDetach() {
 // The value object is taken under the own lock and called outside it: it is client code, which
 // may call back into this item or its collection, from this thread or another.
 template <class I, class Pass>
-HRESULT CMTNV::PassToValue(const wchar_t* methodTag, Pass&& pass) noexcept {
+HRESULT CMTNV::PassToValue(int kind, const wchar_t* methodTag, Pass&& pass) noexcept {
   return ComBoundary(kItemConvention, methodTag, [&] {
+    // Once per request pass: the value may lead back to this item.
+    const RequestPass visit(static_cast<RequestPass::Kind>(kind), this);
+    if (!visit.First()) return S_OK;
     ComPtr<I> target;
     {
       const auto held = lock_.Lock();
@@ -183,12 +186,13 @@ HRESULT CMTNV::PassToValue(const wchar_t* methodTag, Pass&& pass) noexcept {
 }
 
 HRESULT CMTNV::SlimFast(LONG Reserved) {
-  return PassToValue<ISlimFast>(L" CMTNV::SlimFast",
+  return PassToValue<ISlimFast>(RequestPass::kSlimFast, L" CMTNV::SlimFast",
                                 [&](const ComPtr<ISlimFast>& target) { return target->SlimFast(Reserved); });
 }
 
 HRESULT CMTNV::Refresh() {
-  return PassToValue<IRefresh>(L" CMTNV::Refresh", [](const ComPtr<IRefresh>& target) { return target->Refresh(); });
+  return PassToValue<IRefresh>(RequestPass::kRefresh, L" CMTNV::Refresh",
+                               [](const ComPtr<IRefresh>& target) { return target->Refresh(); });
 }
 
 }  // namespace qx

@@ -76,7 +76,7 @@ class CMTNV final
   void ReleaseLocks() noexcept;
   // Calls pass(ComPtr<I>) with the value as an I object, outside the own lock.
   template <class I, class Pass>
-  HRESULT PassToValue(const wchar_t* methodTag, Pass&& pass) noexcept;
+  HRESULT PassToValue(int kind, const wchar_t* methodTag, Pass&& pass) noexcept;
   // The parent with a reference, or empty for an orphan (or a parent being destroyed).
   com::ComPtr<CMTNVS> ReferencedParent() noexcept;
 

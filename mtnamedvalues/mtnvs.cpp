@@ -11,8 +11,6 @@ namespace qx {
 
 using com::ComBoundary;
 using com::ComPtr;
-using com::UniqueBstr;
-using com::UniqueVariant;
 
 namespace {
 
@@ -70,13 +68,7 @@ HRESULT CMTNVS::get_MTItem(VARIANT* Index, _MTNV** hVal) {
   return Locked(kOwn, L" CMTNVS::get_MTItem", [&] {
     if (!hVal || !Index) return ReportSystemError(E_POINTER);
     *hVal = nullptr;
-    CMTNV* member = nullptr;
-    const HRESULT hr = LookupMember(items_, *Index, &member);
-    if (SUCCEEDED(hr)) {
-      member->AddRef();
-      *hVal = member;
-    }
-    return hr;
+    return LookupMemberAs(items_, *Index, hVal);
   });
 }
 
@@ -101,15 +93,14 @@ HRESULT CMTNVS::MTAdd(BSTR Name, VARIANT* Value, _MTNV** hVal) {
 }
 
 HRESULT CMTNVS::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, CMTNV** item) noexcept {
-  return ComBoundary(com::kDescribeWhereFound, L" CMTNVS::InternalAdd", [&] {
-    return PlaceValue(name, value, replaceDuplicates, item);
-  });
+  return ComBoundary(com::kDescribeWhereFound, L" CMTNVS::InternalAdd",
+                     [&] { return PlaceValue(name, value, replaceDuplicates, item); });
 }
 
 HRESULT CMTNVS::PlaceValue(BSTR name, const VARIANT& value, bool replaceDuplicates, CMTNV** item) {
   // The value is stored without by-reference indirection (a script's variable arrives as a
   // reference), and a NamedValues value as an MTNVS: an MTNVS value is shared as it is.
-  UniqueVariant stored;
+  com::UniqueVariant stored;
   HRESULT hr = VariantCopyInd(stored.AddressOf(), const_cast<VARIANT*>(&value));
   if (FAILED(hr)) throw com::ComError(hr);
   if (stored.Type() == VT_DISPATCH && V_DISPATCH(&stored.Get())) {
@@ -132,7 +123,7 @@ HRESULT CMTNVS::PlaceValue(BSTR name, const VARIANT& value, bool replaceDuplicat
         stored.Reset();  // the old value, released outside the item's lock
         return S_OK;
       },
-      [&](UniqueBstr key) { return com::MakeCom<CMTNV>(this, std::move(key), std::move(stored)); });
+      [&](com::UniqueBstr key) { return com::MakeCom<CMTNV>(this, std::move(key), std::move(stored)); });
 }
 
 HRESULT CMTNVS::CreateSubCollection(_NamedValues* source, bool replaceDuplicates, VARIANT* converted) {
@@ -228,7 +219,7 @@ HRESULT CMTNVS::InternalRename(BSTR oldName, BSTR newName, bool lockItem) noexce
     std::int32_t target = 0;
     const HRESULT hr = FindRename(items_, oldName, newName, &position, &target);
     if (FAILED(hr)) return hr;
-    UniqueBstr name = UniqueBstr::Copy(newName);
+    com::UniqueBstr name = com::UniqueBstr::Copy(newName);
     CMTNV* member = items_.NameAt(position);
     if (lockItem) {
       const auto held = member->OwnLock().Lock();

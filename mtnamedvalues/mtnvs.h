@@ -22,11 +22,11 @@
 
 namespace qx {
 
-class CMTNVS final : public com::ComObject<CMTNVS,
-                                           com::ClassOptions{
-                                               .interlocked = true, .freeThreadedMarshaler = true, .aggregatable = true},
-                                           com::Dual<_MTNVS>, ISupportErrorInfo, ISlimFast, IRefresh, INameResolver,
-                                           com::Dual<INamedValues2>, ITraverse> {
+class CMTNVS final
+    : public com::ComObject<CMTNVS,
+                            com::ClassOptions{.interlocked = true, .freeThreadedMarshaler = true, .aggregatable = true},
+                            com::Dual<_MTNVS>, ISupportErrorInfo, ISlimFast, IRefresh, INameResolver,
+                            com::Dual<INamedValues2>, ITraverse> {
  public:
   // Late-bound clients see the NamedValues view.
   using DispatchInterface = INamedValues2;
@@ -106,6 +106,9 @@ class CMTNVS final : public com::ComObject<CMTNVS,
   // Renames the member named oldName. lockItem false: the member itself is the caller and holds
   // its own lock.
   HRESULT InternalRename(BSTR oldName, BSTR newName, bool lockItem) noexcept;
+  // The one add-or-replace worker; the caller holds the lock. `item` (optional) receives the
+  // member with a reference.
+  HRESULT InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, CMTNV** item) noexcept;
   // Removes the member named `name`. lockItem false: the member itself is the caller, holding its
   // own lock and this collection's lock; on success this collection's lock is left here, since
   // the member can no longer find the collection to leave it.
@@ -118,14 +121,10 @@ class CMTNVS final : public com::ComObject<CMTNVS,
     NameRef operator()(const CMTNV* member) const noexcept { return member->Name(); }
   };
   using Store = ItemStore<CMTNV, MemberName>;
-  class LoadTarget;
 
   // Runs `body` under the collection lock with the full method convention of `classMessageId`.
   template <class Body>
   HRESULT Locked(UINT classMessageId, const wchar_t* methodTag, Body&& body) noexcept;
-  // The one add-or-replace worker; the caller holds the lock. `item` (optional) receives the
-  // member with a reference.
-  HRESULT InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, CMTNV** item) noexcept;
   HRESULT PlaceValue(BSTR name, const VARIANT& value, bool replaceDuplicates, CMTNV** item);
   // A NamedValues value arrives as a new, unsorted MTNVS holding a copy of its members.
   HRESULT CreateSubCollection(_NamedValues* source, bool replaceDuplicates, VARIANT* converted);
@@ -136,11 +135,11 @@ class CMTNVS final : public com::ComObject<CMTNVS,
                      Out** out) noexcept;
   template <class Collection, class CopyOne>
   HRESULT MergeFrom(UINT classMessageId, const wchar_t* methodTag, Collection* source, CopyOne&& copy) noexcept;
-  // A frozen collection refuses Copy and Merge plainly: E_ACCESSDENIED with no closing report.
-  bool RefusesChange() noexcept;
+  // The read-only flag, read under the lock (by members that check it before they lock).
+  bool IsFrozen() noexcept;
   // The Refresh and SlimFast passes: visit(CMTNV&) for each member.
   template <class Visit>
-  HRESULT PassToMembers(const wchar_t* methodTag, Visit&& visit) noexcept;
+  HRESULT PassToMembers(int kind, const wchar_t* methodTag, Visit&& visit) noexcept;
   // Takes every member out of the store, then lets each go: parent links cleared under the
   // member's lock, references released once the store is empty.
   void ReleaseAll() noexcept;

@@ -6,6 +6,7 @@
 // deadlock). The others hold the lock for their whole run; whatever calls out to client code
 // works on a counted snapshot of the items.
 #include "common/error_reporter.h"
+#include "common/request_pass.h"
 #include "mtnamedvalues/mtnvs.h"
 #include "namedvalues/member_transfer.h"
 #include "namedvalues/member_walk.h"
@@ -27,21 +28,16 @@ constexpr UINT kView = msg::kNamedValues;
 
 }  // namespace
 
-bool CMTNVS::RefusesChange() noexcept {
-  {
-    const auto held = lock_.Lock();
-    if (!readOnly_) return false;
-  }
-  ClearErrorInfo();
-  ReportSystemError(E_ACCESSDENIED);
-  return true;
+bool CMTNVS::IsFrozen() noexcept {
+  const auto held = lock_.Lock();
+  return readOnly_;
 }
 
 template <class Member, class Out>
 HRESULT CMTNVS::CopyMember(UINT classMessageId, const wchar_t* methodTag, Member* source,
                            VARIANT_BOOL replaceDuplicates, Out** out) noexcept {
   if (out) *out = nullptr;
-  if (source && RefusesChange()) return E_ACCESSDENIED;
+  if (source && IsFrozen()) return RefuseFrozen();
   return ComBoundary(com::FullConvention(classMessageId), methodTag, [&] {
     if (!source) return ReportSystemError(E_POINTER);
     // The source may be an item of any collection, this one included: it takes its own locks.
@@ -60,7 +56,7 @@ HRESULT CMTNVS::CopyMember(UINT classMessageId, const wchar_t* methodTag, Member
 
 template <class Collection, class CopyOne>
 HRESULT CMTNVS::MergeFrom(UINT classMessageId, const wchar_t* methodTag, Collection* source, CopyOne&& copy) noexcept {
-  if (source && RefusesChange()) return E_ACCESSDENIED;
+  if (source && IsFrozen()) return RefuseFrozen();
   return ComBoundary(com::FullConvention(classMessageId), methodTag, [&] {
     if (!source) return ReportSystemError(E_POINTER);
     return MergeMembers(source, copy);
@@ -139,31 +135,13 @@ HRESULT CMTNVS::MTDumpToString(BSTR* pStr) {
   });
 }
 
-// The loader's view of this collection: entries replace members of the same name; a subkey
-// becomes a new MTNVS of its own (default style, sorted).
-class CMTNVS::LoadTarget final : public RegistryLoadTarget {
- public:
-  explicit LoadTarget(CMTNVS& collection) noexcept : collection_(collection) {}
-  HRESULT AddLoaded(BSTR name, const VARIANT& value) override {
-    return collection_.InternalAdd(name, value, true, nullptr);
-  }
-  HRESULT LoadNested(HKEY key, BSTR name, UniqueVariant& value) override {
-    ComPtr<CMTNVS> nested = com::MakeCom<CMTNVS>();  // a failure here ends the load
-    const HRESULT hr = nested->MTLoadFromRegistry(AsRoot(key), name, qxnvIncludeSubkeys);
-    V_VT(value.Put()) = VT_DISPATCH;
-    V_DISPATCH(value.AddressOf()) = static_cast<INamedValues2*>(nested.Detach());
-    return hr;
-  }
-
- private:
-  CMTNVS& collection_;
-};
-
 HRESULT CMTNVS::MTLoadFromRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey, qxnvRegistryOptions Opt) {
   return Locked(kOwn, L" CMTNVS::MTLoadFromRegistry", [&] {
     if (readOnly_) return E_ACCESSDENIED;
-    LoadTarget target(*this);
-    return LoadRegistryKey(RootKey, SubKey, Opt, target, kMTNVSRegistryRules);
+    // Failing values do not count: they are described when met, and the load goes on.
+    CollectionLoadTarget<CMTNVS> target(*this, kMTNVSRegistryRules);
+    HRESULT ignored = S_OK;
+    return LoadRegistryKey(RootKey, SubKey, Opt, target, kMTNVSRegistryRules, ignored);
   });
 }
 
@@ -191,18 +169,17 @@ HRESULT CMTNVS::Traverse(void* pCallback, void* pPassThru, qxtrStyleFlags Style)
 }
 
 HRESULT CMTNVS::Resolve(BSTR Name, VARIANT* pVal) {
-  return Locked(kView, L" CMTNVS::Resolve", [&] {
-    return ResolveMember(items_, Name, pVal);
-  });
+  return Locked(kView, L" CMTNVS::Resolve", [&] { return ResolveMember(items_, Name, pVal); });
 }
 
 // The members' own Refresh and SlimFast call into their object values, which may be other
 // collections with locks of their own: they run after this collection's lock is left, so that a
 // thread never holds two collection locks, on the members counted while it was held.
 template <class Visit>
-HRESULT CMTNVS::PassToMembers(const wchar_t* methodTag, Visit&& visit) noexcept {
-  const PassGuard pass(this);
-  if (!pass.Entered()) return S_OK;
+HRESULT CMTNVS::PassToMembers(int kind, const wchar_t* methodTag, Visit&& visit) noexcept {
+  // Once per request pass: a member's value may lead back to this collection.
+  const RequestPass pass(static_cast<RequestPass::Kind>(kind), this);
+  if (!pass.First()) return S_OK;
   std::vector<ComPtr<CMTNV>> members;
   const HRESULT hr = Locked(kView, methodTag, [&] {
     if (readOnly_) return E_ACCESSDENIED;
@@ -214,11 +191,12 @@ HRESULT CMTNVS::PassToMembers(const wchar_t* methodTag, Visit&& visit) noexcept 
 }
 
 HRESULT CMTNVS::SlimFast(LONG Reserved) {
-  return PassToMembers(L" CMTNVS::SlimFast", [&](CMTNV& member) { return member.SlimFast(Reserved); });
+  return PassToMembers(RequestPass::kSlimFast, L" CMTNVS::SlimFast",
+                       [&](CMTNV& member) { return member.SlimFast(Reserved); });
 }
 
 HRESULT CMTNVS::Refresh() {
-  return PassToMembers(L" CMTNVS::Refresh", [](CMTNV& member) { return member.Refresh(); });
+  return PassToMembers(RequestPass::kRefresh, L" CMTNVS::Refresh", [](CMTNV& member) { return member.Refresh(); });
 }
 
 }  // namespace qx

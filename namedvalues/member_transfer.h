@@ -37,6 +37,13 @@ struct MembersOfTraits<_MTNVS> {
   using Member = _MTNV;
 };
 
+// A frozen collection refuses Copy and Merge plainly: E_ACCESSDENIED, described without the
+// closing report of the method.
+inline HRESULT RefuseFrozen() noexcept {
+  ClearErrorInfo();
+  return ReportSystemError(E_ACCESSDENIED);
+}
+
 // The name and the value of a source member; failures are passed on as the member reported them.
 template <class Member>
 HRESULT ReadMember(Member* source, com::UniqueBstr& name, com::UniqueVariant& value) {

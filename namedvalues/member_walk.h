@@ -7,7 +7,6 @@
 #include <windows.h>
 
 #include <new>
-#include <set>
 #include <span>
 #include <vector>
 
@@ -32,7 +31,8 @@ std::vector<com::ComPtr<Item>> CountedSnapshot(std::span<Item* const> members) {
 
 // ITraverse::Traverse over a store: qxtrSorted walks the name order, qxtrUnsorted the insertion
 // order, no style the public order; both styles at once are refused. The first failure (of a
-// member's IUnknown or of the callback) stops the walk and is returned, undescribed.
+// member's IUnknown or of the callback) stops the walk and is returned, undescribed; otherwise
+// the last callback's result (S_FALSE included) is.
 template <class Item, class Names, class Alloc>
 HRESULT TraverseMembers(const ItemStore<Item, Names, Alloc>& store, void* callback, void* passThru,
                         qxtrStyleFlags style) {
@@ -43,38 +43,15 @@ HRESULT TraverseMembers(const ItemStore<Item, Names, Alloc>& store, void* callba
   if (!callback) return ReportSystemError(E_POINTER);
   const auto members = CountedSnapshot(sorted ? store.ByName() : unsorted ? store.ByInsertion() : store.PublicOrder());
   const auto call = reinterpret_cast<TraverseCallback>(callback);
+  HRESULT hr = S_OK;
   for (const auto& member : members) {
     com::ComPtr<IUnknown> unknown;
-    HRESULT hr = member->QueryInterface(IID_IUnknown, unknown.PutVoid());
+    hr = member->QueryInterface(IID_IUnknown, unknown.PutVoid());
     if (SUCCEEDED(hr)) hr = call(unknown.Get(), passThru);
-    if (FAILED(hr)) return hr;
+    if (FAILED(hr)) break;
   }
-  return S_OK;
+  return hr;
 }
-
-// One Refresh or SlimFast pass on this thread visits each collection once: a collection that
-// holds itself, directly or through others, is not entered again while its pass runs.
-class PassGuard {
- public:
-  explicit PassGuard(const void* collection) : collection_(collection) {
-    entered_ = Visiting().insert(collection_).second;
-  }
-  ~PassGuard() {
-    if (entered_) Visiting().erase(collection_);
-  }
-  PassGuard(const PassGuard&) = delete;
-  PassGuard& operator=(const PassGuard&) = delete;
-  // False when this collection's pass is already running further up this thread's stack.
-  bool Entered() const noexcept { return entered_; }
-
- private:
-  static std::set<const void*>& Visiting() {
-    thread_local std::set<const void*> visiting;
-    return visiting;
-  }
-  const void* collection_;
-  bool entered_ = false;
-};
 
 // What the Refresh and SlimFast passes visit: the store's arrays shrink to its members (the larger
 // arrays stay if that fails), then the members of the public order, counted. Throws std::bad_alloc.

@@ -8,6 +8,7 @@
 #include "common/variant_text.h"
 #include "framework/boundary.h"
 #include "namedvalues/enum_named_value.h"
+#include "namedvalues/member_walk.h"
 #include "namedvalues/store_rules.h"
 
 namespace qx {
@@ -46,12 +47,7 @@ void CNamedValues::ReleaseAll() noexcept {
   for (CNamedValue* member : leaving) member->Release();
 }
 
-std::vector<ComPtr<CNamedValue>> CNamedValues::Members() const {
-  std::vector<ComPtr<CNamedValue>> members;
-  members.reserve(static_cast<size_t>(items_.Count()));
-  for (CNamedValue* member : items_.PublicOrder()) members.emplace_back(member);
-  return members;
-}
+std::vector<ComPtr<CNamedValue>> CNamedValues::Members() const { return CountedSnapshot(items_.PublicOrder()); }
 
 template <class Assign, class Make>
 HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make) {
@@ -66,7 +62,8 @@ HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceD
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
     // The key is the trimmed name, as a BSTR of its own: it becomes the member's name.
     return Place(
-        NormalizedKey(style_, name), replaceDuplicates, item, [&](CNamedValue* existing) { return existing->AssignValue(value); },
+        NormalizedKey(style_, name), replaceDuplicates, item,
+        [&](CNamedValue* existing) { return existing->AssignValue(value); },
         [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), value); });
   });
 }
@@ -92,13 +89,7 @@ HRESULT CNamedValues::get_Item(VARIANT* Index, NamedValue** pVal) {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::get_Item", [&] {
     if (!pVal || !Index) return ReportSystemError(E_POINTER);
     *pVal = nullptr;
-    CNamedValue* member = nullptr;
-    const HRESULT hr = LookupMember(items_, *Index, &member);
-    if (SUCCEEDED(hr)) {
-      member->AddRef();
-      *pVal = member;
-    }
-    return hr;
+    return LookupMemberAs(items_, *Index, pVal);
   });
 }
 

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "common/error_reporter.h"
+#include "common/variant_text.h"
 
 namespace qx {
 
@@ -139,10 +140,13 @@ HRESULT DataFromValue(const VARIANT& original, RegistryData& out) {
     }
     case VT_BSTR:
       break;
-    default:
-      hr = VariantChangeType(value.AddressOf(), value.AddressOf(), 0, VT_BSTR);
+    default: {
+      UniqueVariant text;
+      hr = VariantToText(value.Get(), text);
       if (FAILED(hr)) return hr;
+      value = std::move(text);
       break;
+    }
   }
   const std::string text = ToAnsi(V_BSTR(&value.Get()));
   out.type = REG_SZ;
@@ -159,7 +163,8 @@ HRESULT OpenFailure(LONG status, BSTR subKey) {
 }  // namespace
 
 HRESULT LoadRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistryOptions options,
-                        RegistryLoadTarget& target, const RegistryRules& rules) {
+                        RegistryLoadTarget& target, const RegistryRules& rules, HRESULT& entryFailure) {
+  entryFailure = S_OK;
   if (static_cast<unsigned>(options) > kIncludeSubkeys) return LibraryError(msg::kInvalidOptions);
 
   UniqueRegKey key;
@@ -175,9 +180,8 @@ HRESULT LoadRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistry
   }
 
   // A failure is remembered (a later one replacing an earlier one) and the load goes on.
-  HRESULT failure = S_OK;
   const auto remember = [&](HRESULT hr) {
-    if (FAILED(hr) && rules.keepEntryFailures) failure = hr;
+    if (FAILED(hr)) entryFailure = hr;
   };
   std::vector<char> nameBuffer(static_cast<size_t>(std::max(longestValueName, longestSubkey)) + 1);
   std::vector<BYTE> dataBuffer(static_cast<size_t>(longestData) + 1);
@@ -186,8 +190,8 @@ HRESULT LoadRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistry
     DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
     DWORD dataSize = static_cast<DWORD>(dataBuffer.size());
     DWORD type = REG_NONE;
-    status = RegEnumValueA(key.Get(), index, nameBuffer.data(), &nameLength, nullptr, &type, dataBuffer.data(),
-                           &dataSize);
+    status =
+        RegEnumValueA(key.Get(), index, nameBuffer.data(), &nameLength, nullptr, &type, dataBuffer.data(), &dataSize);
     if (status != ERROR_SUCCESS) {
       remember(HRESULT_FROM_WIN32(status));
       continue;
@@ -214,7 +218,7 @@ HRESULT LoadRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistry
       remember(target.AddLoaded(name.Get(), value.Get()));
     }
   }
-  return failure;
+  return S_OK;
 }
 
 HRESULT DumpRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistryOptions options,

@@ -13,15 +13,16 @@
 #include <functional>
 #include <vector>
 
+#include "framework/com_object.h"
 #include "framework/owners.h"
 #include "module/qxsdk_idl.h"
 
 namespace qx {
 
 struct RegistryRules {
-  // Load: single values (their types, their adds) and nested loads make the result; otherwise
-  // only bad options and a key that cannot be opened do.
-  bool keepEntryFailures;
+  // Load: a nested collection that cannot be made ends the whole load, rather than becoming a
+  // VT_ERROR E_OUTOFMEMORY value.
+  bool nestedFailureEndsLoad;
   // Load: a key that opens but cannot be queried is described as a key that cannot be opened
   // (0x800404A2), rather than by its system error.
   bool queryFailsAsOpen;
@@ -29,8 +30,13 @@ struct RegistryRules {
   bool keepConversionFailures;
 };
 
-inline constexpr RegistryRules kNamedValuesRegistryRules{true, false, false};
-inline constexpr RegistryRules kMTNVSRegistryRules{false, true, true};
+inline constexpr RegistryRules kNamedValuesRegistryRules{false, false, false};
+inline constexpr RegistryRules kMTNVSRegistryRules{true, true, true};
+
+// The handle of a key as a root key argument (so that nested loads open subkeys of it).
+inline qxnvRegistryKeyConstants AsRoot(HKEY key) {
+  return static_cast<qxnvRegistryKeyConstants>(static_cast<LONG>(reinterpret_cast<LONG_PTR>(key)));
+}
 
 // What a loading collection supplies.
 class RegistryLoadTarget {
@@ -46,10 +52,43 @@ class RegistryLoadTarget {
   ~RegistryLoadTarget() = default;
 };
 
+// The loader's view of a collection of class C: entries replace members of the same name
+// (C::InternalAdd); a subkey becomes a new C of its own (default style and order), loaded
+// through its LoadFromRegistry.
+template <class C>
+class CollectionLoadTarget final : public RegistryLoadTarget {
+ public:
+  CollectionLoadTarget(C& collection, const RegistryRules& rules) noexcept : collection_(collection), rules_(rules) {}
+  HRESULT AddLoaded(BSTR name, const VARIANT& value) override {
+    return collection_.InternalAdd(name, value, true, nullptr);
+  }
+  HRESULT LoadNested(HKEY key, BSTR name, com::UniqueVariant& value) override {
+    com::ComPtr<C> nested;
+    try {
+      nested = com::MakeCom<C>();
+    } catch (...) {
+      if (rules_.nestedFailureEndsLoad) throw;
+      V_VT(value.Put()) = VT_ERROR;
+      V_ERROR(value.AddressOf()) = E_OUTOFMEMORY;
+      return E_OUTOFMEMORY;
+    }
+    const HRESULT hr = nested->LoadFromRegistry(AsRoot(key), name, qxnvIncludeSubkeys);
+    V_VT(value.Put()) = VT_DISPATCH;
+    V_DISPATCH(value.AddressOf()) = static_cast<INamedValues2*>(nested.Detach());
+    return hr;
+  }
+
+ private:
+  C& collection_;
+  const RegistryRules& rules_;
+};
+
 // Adds the values of root\subKey, last index first, and with qxnvIncludeSubkeys its subkeys.
-// Describes its own failures on the thread and returns the result under `rules`.
+// Returns the failure of the key itself (bad options, a key that cannot be opened), described on
+// the thread. A failing value or subkey does not stop the load: `entryFailure` receives the last
+// one (an unsupported or unknown type is described when it is met; its member is still added).
 HRESULT LoadRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistryOptions options,
-                        RegistryLoadTarget& target, const RegistryRules& rules);
+                        RegistryLoadTarget& target, const RegistryRules& rules, HRESULT& entryFailure);
 
 // One member as it is written: its name and a copy of its value.
 struct RegistryEntry {
@@ -58,14 +97,9 @@ struct RegistryEntry {
 };
 
 // Opens or creates root\subKey by `options`, then writes the entries that `gather` lists (called
-// once the key is open; its failure is remembered as the result). Describes the key's failures
-// on the thread.
+// once the key is open). Returns the failure of the key itself, described on the thread, else the
+// last remembered one: of `gather`, or (under `rules`) of a value without a registry form.
 HRESULT DumpRegistryKey(qxnvRegistryKeyConstants root, BSTR subKey, qxnvRegistryOptions options,
                         const RegistryRules& rules, const std::function<HRESULT(std::vector<RegistryEntry>&)>& gather);
-
-// The handle of a key as a root key argument (so that nested loads open subkeys of it).
-inline qxnvRegistryKeyConstants AsRoot(HKEY key) {
-  return static_cast<qxnvRegistryKeyConstants>(static_cast<LONG>(reinterpret_cast<LONG_PTR>(key)));
-}
 
 }  // namespace qx

@@ -36,9 +36,9 @@ HRESULT LookupMember(const ItemStore<Item, Names, Alloc>& store, const VARIANT& 
   };
   // The common case, a name that is there, is searched with the caller's string as it is; only
   // the other cases need a copy of the index to convert.
-  const BSTR name = V_VT(&index) == VT_BSTR                                 ? V_BSTR(&index)
+  const BSTR name = V_VT(&index) == VT_BSTR                                     ? V_BSTR(&index)
                     : V_VT(&index) == (VT_BYREF | VT_BSTR) && V_BSTRREF(&index) ? *V_BSTRREF(&index)
-                                                                                 : nullptr;
+                                                                                : nullptr;
   if (name) {
     const auto [found, position] = store.Find(NameOf(name));
     if (found) return pick(store.NameAt(position));
@@ -90,6 +90,18 @@ HRESULT LookupMember(const ItemStore<Item, Names, Alloc>& store, const VARIANT& 
   return pick(store.PublicAt(V_I4(&number.Get()) - 1));
 }
 
+// LookupMember handing the member out, with a reference, as `Out` (an interface it implements).
+template <class Out, class Item, class Names, class Alloc>
+HRESULT LookupMemberAs(const ItemStore<Item, Names, Alloc>& store, const VARIANT& index, Out** out) {
+  Item* member = nullptr;
+  const HRESULT hr = LookupMember(store, index, &member);
+  if (SUCCEEDED(hr)) {
+    member->AddRef();
+    *out = member;
+  }
+  return hr;
+}
+
 // INameResolver::Resolve: the value of the member that Item with the string index `name` selects,
 // read through the member's own Value.
 template <class Item, class Names, class Alloc>
@@ -99,11 +111,9 @@ HRESULT ResolveMember(const ItemStore<Item, Names, Alloc>& store, BSTR name, VAR
   VARIANT index;  // borrows the string
   V_VT(&index) = VT_BSTR;
   V_BSTR(&index) = name;
-  Item* found = nullptr;
-  const HRESULT hr = LookupMember(store, index, &found);
-  if (FAILED(hr)) return hr;
-  const com::ComPtr<Item> member(found);
-  return member->get_Value(value);
+  com::ComPtr<Item> member;
+  const HRESULT hr = LookupMemberAs(store, index, member.Put());
+  return FAILED(hr) ? hr : member->get_Value(value);
 }
 
 // Where renaming oldName to newName takes its member: `position` is the member's place in the

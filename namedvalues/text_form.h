@@ -9,6 +9,7 @@
 #include <string_view>
 #include <vector>
 
+#include "common/variant_text.h"
 #include "framework/owners.h"
 #include "namedvalues/name_rules.h"
 #include "qx/core/structured_string.h"
@@ -32,10 +33,10 @@ HRESULT LoadStructuredString(BSTR text, Add&& add) {
 }
 
 // The text of `members` (a counted snapshot, in the order to write) into *out; an empty
-// collection gives a null string. A value that is not a string is converted by the platform;
-// a conversion can run the value's own code, which may change the member, so it works on a copy
-// of the name and the value. The first failed conversion ends the dump with its HRESULT, *out
-// untouched.
+// collection gives a null string. A value that is not a string is converted to its text form;
+// converting an object value runs its code, which may change the collection: the snapshot holds
+// the members, and each name is read only after its value is converted. The first failed
+// conversion ends the dump with its HRESULT, *out untouched.
 template <class Item>
 HRESULT DumpStructuredString(const std::vector<com::ComPtr<Item>>& members, BSTR* out) {
   StructuredStringWriter writer;
@@ -45,17 +46,15 @@ HRESULT DumpStructuredString(const std::vector<com::ComPtr<Item>>& members, BSTR
       writer.Add(member->Name(), NameOf(V_BSTR(&value)));
       continue;
     }
-    const com::UniqueBstr name = com::UniqueBstr::Copy(member->NameBstr());
-    com::UniqueVariant held;
-    HRESULT hr = VariantCopy(held.AddressOf(), const_cast<VARIANT*>(&value));
     com::UniqueVariant text;
-    if (SUCCEEDED(hr)) hr = VariantChangeType(text.AddressOf(), held.AddressOf(), 0, VT_BSTR);
+    const HRESULT hr = VariantToText(value, text);
     if (FAILED(hr)) return hr;
-    writer.Add(NameOf(name.Get()), NameOf(V_BSTR(&text.Get())));
+    writer.Add(member->Name(), NameOf(V_BSTR(&text.Get())));
   }
   if (!writer.Empty()) {
     const std::u16string& text = writer.Text();
-    *out = com::UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())).Detach();
+    *out =
+        com::UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(text.data()), static_cast<UINT>(text.size())).Detach();
   }
   return S_OK;
 }

@@ -1,7 +1,5 @@
 // MTNVS bulk members: what differs from NamedValues (frozen results, report codes, the registry
 // load's lenient result), a registry round trip, and a clone.
-#include <functional>
-
 #include "mtnvs_support.h"
 
 namespace qx::test {
@@ -14,71 +12,67 @@ constexpr auto kHkcu = qxnvHKEY_CURRENT_USER;
 
 void DeleteTestKey() { RegDeleteTreeW(HKEY_CURRENT_USER, kKey); }
 
-struct BulkRow {
-  const char* what;
-  std::function<HRESULT(_MTNVS* open, _MTNVS* frozen)> call;
-  HRESULT expected;
-  std::wstring description;
-};
-
 TEST_F(MTNVSBulkTest, FailuresAndLenientResults) {
   DeleteTestKey();
   HKEY key = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
+  ASSERT_EQ(ERROR_SUCCESS,
+            RegCreateKeyExW(HKEY_CURRENT_USER, kKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr));
   const BYTE bytes[] = {1, 2};
   RegSetValueExW(key, L"bin", 0, REG_BINARY, bytes, sizeof bytes);
   RegCloseKey(key);
   const auto nested = [](_MTNVS* m) { return AddTo(m, L"nested", VarObject(NewMTNVS({L"x"}).Get())).hr; };
-  const auto call = [](auto f) { return f; };
-  const BulkRow rows[] = {
-      {"frozen string load", call([](_MTNVS*, _MTNVS* f) { return f->MTLoadFromString(Bstr(L"c=3").Get()); }),
-       E_ACCESSDENIED, L"MTNVS error.  CMTNVS::MTLoadFromString"},
-      {"frozen registry load",
-       call([](_MTNVS*, _MTNVS* f) { return f->MTLoadFromRegistry(kHkcu, Bstr(kKey).Get(), qxnvNoOptions); }),
-       E_ACCESSDENIED, L"MTNVS error.  CMTNVS::MTLoadFromRegistry"},
-      {"dump null out", call([](_MTNVS* m, _MTNVS*) { return m->MTDumpToString(nullptr); }), E_POINTER, L""},
-      {"dump of a nested collection", call([&](_MTNVS* m, _MTNVS*) {
-         nested(m);
-         UniqueBstr text;
-         const HRESULT hr = m->MTDumpToString(text.Put());
-         return text.IsNull() ? hr : E_UNEXPECTED;
-       }),
-       DISP_E_TYPEMISMATCH, L"MTNVS error.  CMTNVS::MTDumpToString"},
-      {"registry load options",
-       call([](_MTNVS* m, _MTNVS*) { return m->MTLoadFromRegistry(kHkcu, Bstr(kKey).Get(), static_cast<qxnvRegistryOptions>(3)); }),
-       static_cast<HRESULT>(0x800404A1), L"Invalid option, or combination of options, for this operation."},
-      {"registry dump options",
-       call([](_MTNVS* m, _MTNVS*) { return m->MTDumpToRegistry(kHkcu, Bstr(kKey).Get(), qxnvIncludeSubkeys); }),
-       static_cast<HRESULT>(0x800404A1), L"Invalid option, or combination of options, for this operation."},
-      // A value of an unsupported type is described, but the load still succeeds.
-      {"registry load of REG_BINARY",
-       call([](_MTNVS* m, _MTNVS*) { return m->MTLoadFromRegistry(kHkcu, Bstr(kKey).Get(), qxnvNoOptions); }), S_OK,
-       L"NamedValues cannot load this type of data from the Registry.3 (0x3)"},
-      // A value without a registry form is skipped, and its failure returned.
-      {"registry dump of a nested collection", call([&](_MTNVS* m, _MTNVS*) {
-         nested(m);
-         return m->MTDumpToRegistry(kHkcu, Bstr(kKey).Get(), qxnvNoOptions);
-       }),
-       DISP_E_TYPEMISMATCH, L"MTNVS error.  CMTNVS::MTDumpToRegistry"},
-      {"traverse style", call([](_MTNVS* m, _MTNVS*) {
-         return ComPtr<_MTNVS>(m).TryQuery<ITraverse>()->Traverse(reinterpret_cast<void*>(1), nullptr, static_cast<qxtrStyleFlags>(3));
-       }),
-       static_cast<HRESULT>(0x800404A1), L"Invalid option, or combination of options, for this operation."},
-      {"frozen refresh", call([](_MTNVS*, _MTNVS* f) { return ComPtr<_MTNVS>(f).TryQuery<IRefresh>()->Refresh(); }),
-       E_ACCESSDENIED, L"NAMEDVALUES error CMTNVS::Refresh"},
-      {"resolve missing", call([](_MTNVS* m, _MTNVS*) {
-         UniqueVariant value;
-         return ComPtr<_MTNVS>(m).TryQuery<INameResolver>()->Resolve(Bstr(L"zz").Get(), value.Put());
-       }),
-       static_cast<HRESULT>(0x80040422), L"Name not found in collection: zz"},
-  };
-  for (const BulkRow& row : rows) {
-    SCOPED_TRACE(row.what);
-    auto open = NewMTNVS({L"a", L"b"});
-    auto frozen = NewMTNVS({L"a", L"b"});
-    ASSERT_EQ(S_OK, frozen->MTFreeze());
-    EXPECT_TRUE(Fails(row.expected, row.call(open.Get(), frozen.Get()), row.description));
-  }
+  CheckRows(
+      {
+          {"frozen string load", [](_MTNVS*, _MTNVS* f) { return f->MTLoadFromString(Bstr(L"c=3").Get()); },
+           E_ACCESSDENIED, L"MTNVS error.  CMTNVS::MTLoadFromString"},
+          {"frozen registry load",
+           [](_MTNVS*, _MTNVS* f) { return f->MTLoadFromRegistry(kHkcu, Bstr(kKey).Get(), qxnvNoOptions); },
+           E_ACCESSDENIED, L"MTNVS error.  CMTNVS::MTLoadFromRegistry"},
+          {"dump null out", [](_MTNVS* m, _MTNVS*) { return m->MTDumpToString(nullptr); }, E_POINTER, L""},
+          {"dump of a nested collection",
+           [&](_MTNVS* m, _MTNVS*) {
+             nested(m);
+             UniqueBstr text;
+             const HRESULT hr = m->MTDumpToString(text.Put());
+             return text.IsNull() ? hr : E_UNEXPECTED;
+           },
+           DISP_E_TYPEMISMATCH, L"MTNVS error.  CMTNVS::MTDumpToString"},
+          {"registry load options",
+           [](_MTNVS* m, _MTNVS*) {
+             return m->MTLoadFromRegistry(kHkcu, Bstr(kKey).Get(), static_cast<qxnvRegistryOptions>(3));
+           },
+           static_cast<HRESULT>(0x800404A1), L"Invalid option, or combination of options, for this operation."},
+          {"registry dump options",
+           [](_MTNVS* m, _MTNVS*) { return m->MTDumpToRegistry(kHkcu, Bstr(kKey).Get(), qxnvIncludeSubkeys); },
+           static_cast<HRESULT>(0x800404A1), L"Invalid option, or combination of options, for this operation."},
+          // A value of an unsupported type is described, but the load still succeeds.
+          {"registry load of REG_BINARY",
+           [](_MTNVS* m, _MTNVS*) { return m->MTLoadFromRegistry(kHkcu, Bstr(kKey).Get(), qxnvNoOptions); }, S_OK,
+           L"NamedValues cannot load this type of data from the Registry.3 (0x3)"},
+          // A value without a registry form is skipped, and its failure returned.
+          {"registry dump of a nested collection",
+           [&](_MTNVS* m, _MTNVS*) {
+             nested(m);
+             return m->MTDumpToRegistry(kHkcu, Bstr(kKey).Get(), qxnvNoOptions);
+           },
+           DISP_E_TYPEMISMATCH, L"MTNVS error.  CMTNVS::MTDumpToRegistry"},
+          {"traverse style",
+           [](_MTNVS* m, _MTNVS*) {
+             return ComPtr<_MTNVS>(m).TryQuery<ITraverse>()->Traverse(reinterpret_cast<void*>(1), nullptr,
+                                                                      static_cast<qxtrStyleFlags>(3));
+           },
+           static_cast<HRESULT>(0x800404A1), L"Invalid option, or combination of options, for this operation."},
+          {"frozen refresh", [](_MTNVS*, _MTNVS* f) { return ComPtr<_MTNVS>(f).TryQuery<IRefresh>()->Refresh(); },
+           E_ACCESSDENIED, L"NAMEDVALUES error CMTNVS::Refresh"},
+          {"resolve missing",
+           [](_MTNVS* m, _MTNVS*) {
+             UniqueVariant value;
+             return ComPtr<_MTNVS>(m).TryQuery<INameResolver>()->Resolve(Bstr(L"zz").Get(), value.Put());
+           },
+           static_cast<HRESULT>(0x80040422), L"Name not found in collection: zz"},
+      },
+      false);
+
   DeleteTestKey();
 }
 

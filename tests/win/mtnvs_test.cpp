@@ -1,7 +1,5 @@
 // MTNVS and MTNV on one thread: the members' failures (one table), and the rules that differ from
 // NamedValues or that only the free-threaded collection has.
-#include <functional>
-
 #include "mtnvs_support.h"
 
 namespace qx::test {
@@ -12,83 +10,71 @@ using MTNVSTest = LeakCheckedTest;
 const std::wstring kOwnTag = L"MTNVS error. ";
 const std::wstring kItemTag = L"MTNV error. ";
 
-struct ErrorRow {
-  const char* what;
-  std::function<HRESULT(_MTNVS* open, _MTNVS* frozen)> call;
-  HRESULT expected;
-  std::wstring description;
-};
-
 TEST_F(MTNVSTest, FailuresCarryTheirCodeAndDescription) {
-  const auto call = [](auto f) { return f; };
-  const ErrorRow rows[] = {
-      {"MTItem null out", call([](_MTNVS* m, _MTNVS*) { return m->get_MTItem(VarI4(1).AddressOf(), nullptr); }),
-       E_POINTER, kOwnTag + L" CMTNVS::get_MTItem"},
-      {"MTItem missing name", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarText(L"zz")).hr; }),
-       static_cast<HRESULT>(0x80040422), L"Name not found in collection: zz"},
-      {"MTItem 0", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarI4(0)).hr; }), static_cast<HRESULT>(0x80040423),
-       L"Item number must be from 1 to the number of objects in the collection."},
-      {"MTItem object", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarObject(m)).hr; }), E_INVALIDARG,
-       kOwnTag + L" CMTNVS::get_MTItem"},
-      {"MTAdd duplicate", call([](_MTNVS* m, _MTNVS*) { return AddTo(m, L"A", VarI4(3)).hr; }),
-       static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: A"},
-      {"MTSetSize below count", call([](_MTNVS* m, _MTNVS*) { return m->MTSetSize(1); }), E_INVALIDARG,
-       kOwnTag + L" CMTNVS::MTSetSize"},
-      {"MTStyle with items", call([](_MTNVS* m, _MTNVS*) { return m->put_MTStyle(qxnvCaseSensitive); }),
-       static_cast<HRESULT>(0x80040420), L"Property cannot be set while there are values in the collection."},
-      {"MTRename onto another", call([](_MTNVS* m, _MTNVS*) { return m->MTRename(Bstr(L"a").Get(), Bstr(L"B").Get()); }),
-       static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: B"},
-      {"MTRemove missing", call([](_MTNVS* m, _MTNVS*) { return m->MTRemove(Bstr(L" a").Get()); }),
-       static_cast<HRESULT>(0x80040422), L"Name not found in collection:  a"},
-      {"MTInsert null", call([](_MTNVS* m, _MTNVS*) { return m->MTInsert(nullptr); }), E_POINTER,
-       kOwnTag + L" CMTNVS::MTInsert"},
-      {"MTInsert attached", call([](_MTNVS* m, _MTNVS*) { return m->MTInsert(ItemOf(m, VarText(L"a")).item.Get()); }),
-       static_cast<HRESULT>(0x800405D7), L"Cannot insert NamedValue because it already has a parent"},
-      {"Insert foreign", call([](_MTNVS* m, _MTNVS*) {
-         auto nv = NewNamedValues();
-         ComPtr<NamedValue> item;
-         nv->Add(Bstr(L"x").Get(), VarI4(1).AddressOf(), item.Put());
-         return ViewOf(m)->Insert(item.Get());
-       }),
-       static_cast<HRESULT>(0x800407BF), L"NAMEDVALUES error CMTNVS::Insert> Not a MTNV object"},
-      {"item rename onto another",
-       call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarText(L"a")).item->MTRename(Bstr(L"b").Get()); }),
-       static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: b"},
-      {"item name null out", call([](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarI4(1)).item->get_MTName(nullptr); }),
-       E_POINTER, kItemTag + L" CMTNV::get_MTName"},
-      {"enumerator null out",
-       call([](_MTNVS* m, _MTNVS*) {
-         ComPtr<_EnumMTNV> members;
-         m->get__MTMemberEnum(members.Put());
-         return members->MTNext(nullptr);
-       }),
-       E_POINTER, kOwnTag + L" C_EnumMTNV::Next"},
-      {"frozen MTAdd", call([](_MTNVS*, _MTNVS* f) { return AddTo(f, L"c", VarI4(3)).hr; }), E_ACCESSDENIED,
-       kOwnTag + L" CMTNVS::Add"},
-      {"frozen MTClear", call([](_MTNVS*, _MTNVS* f) { return f->MTClear(); }), E_ACCESSDENIED,
-       kOwnTag + L" CMTNVS::MTClear"},
-      {"frozen MTRemove", call([](_MTNVS*, _MTNVS* f) { return f->MTRemove(Bstr(L"a").Get()); }), E_ACCESSDENIED,
-       kOwnTag + L" CMTNVS::MTRemove"},
-      {"frozen item value", call([](_MTNVS*, _MTNVS* f) { return ItemOf(f, VarI4(1)).item->put_MTValue(VarI4(5).Get()); }),
-       E_ACCESSDENIED, kItemTag + L" CMTNV::put_MTValue"},
-      {"frozen item detach", call([](_MTNVS*, _MTNVS* f) { return ItemOf(f, VarI4(1)).item->MTDetach(); }),
-       E_ACCESSDENIED, kItemTag + L" CMTNV::MTDetach"},
-      // Copy and Merge refuse a frozen collection plainly, without the closing report.
-      {"frozen MTCopy", call([](_MTNVS* m, _MTNVS* f) {
-         ComPtr<_MTNV> copy;
-         return f->MTCopy(ItemOf(m, VarI4(1)).item.Get(), VARIANT_TRUE, copy.Put());
-       }),
-       E_ACCESSDENIED, L""},
-  };
-  for (const ErrorRow& row : rows) {
-    SCOPED_TRACE(row.what);
-    auto open = NewMTNVS({L"a", L"b"});
-    auto frozen = NewMTNVS({L"a", L"b"});
-    ASSERT_EQ(S_OK, frozen->MTFreeze());
-    EXPECT_TRUE(Fails(row.expected, row.call(open.Get(), frozen.Get()), row.description));
-    EXPECT_EQ(2, CountOf(open.Get()));
-    EXPECT_EQ(2, CountOf(frozen.Get()));
-  }
+  CheckRows(
+      {
+          {"MTItem null out", [](_MTNVS* m, _MTNVS*) { return m->get_MTItem(VarI4(1).AddressOf(), nullptr); },
+           E_POINTER, kOwnTag + L" CMTNVS::get_MTItem"},
+          {"MTItem missing name", [](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarText(L"zz")).hr; },
+           static_cast<HRESULT>(0x80040422), L"Name not found in collection: zz"},
+          {"MTItem 0", [](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarI4(0)).hr; }, static_cast<HRESULT>(0x80040423),
+           L"Item number must be from 1 to the number of objects in the collection."},
+          {"MTItem object", [](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarObject(m)).hr; }, E_INVALIDARG,
+           kOwnTag + L" CMTNVS::get_MTItem"},
+          {"MTAdd duplicate", [](_MTNVS* m, _MTNVS*) { return AddTo(m, L"A", VarI4(3)).hr; },
+           static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: A"},
+          {"MTSetSize below count", [](_MTNVS* m, _MTNVS*) { return m->MTSetSize(1); }, E_INVALIDARG,
+           kOwnTag + L" CMTNVS::MTSetSize"},
+          {"MTStyle with items", [](_MTNVS* m, _MTNVS*) { return m->put_MTStyle(qxnvCaseSensitive); },
+           static_cast<HRESULT>(0x80040420), L"Property cannot be set while there are values in the collection."},
+          {"MTRename onto another", [](_MTNVS* m, _MTNVS*) { return m->MTRename(Bstr(L"a").Get(), Bstr(L"B").Get()); },
+           static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: B"},
+          {"MTRemove missing", [](_MTNVS* m, _MTNVS*) { return m->MTRemove(Bstr(L" a").Get()); },
+           static_cast<HRESULT>(0x80040422), L"Name not found in collection:  a"},
+          {"MTInsert null", [](_MTNVS* m, _MTNVS*) { return m->MTInsert(nullptr); }, E_POINTER,
+           kOwnTag + L" CMTNVS::MTInsert"},
+          {"MTInsert attached", [](_MTNVS* m, _MTNVS*) { return m->MTInsert(ItemOf(m, VarText(L"a")).item.Get()); },
+           static_cast<HRESULT>(0x800405D7), L"Cannot insert NamedValue because it already has a parent"},
+          {"Insert foreign",
+           [](_MTNVS* m, _MTNVS*) {
+             auto nv = NewNamedValues();
+             ComPtr<NamedValue> item;
+             nv->Add(Bstr(L"x").Get(), VarI4(1).AddressOf(), item.Put());
+             return ViewOf(m)->Insert(item.Get());
+           },
+           static_cast<HRESULT>(0x800407BF), L"NAMEDVALUES error CMTNVS::Insert> Not a MTNV object"},
+          {"item rename onto another",
+           [](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarText(L"a")).item->MTRename(Bstr(L"b").Get()); },
+           static_cast<HRESULT>(0x80040421), L"Cannot add duplicate name to the collection: b"},
+          {"item name null out", [](_MTNVS* m, _MTNVS*) { return ItemOf(m, VarI4(1)).item->get_MTName(nullptr); },
+           E_POINTER, kItemTag + L" CMTNV::get_MTName"},
+          {"enumerator null out",
+           [](_MTNVS* m, _MTNVS*) {
+             ComPtr<_EnumMTNV> members;
+             m->get__MTMemberEnum(members.Put());
+             return members->MTNext(nullptr);
+           },
+           E_POINTER, kOwnTag + L" C_EnumMTNV::Next"},
+          {"frozen MTAdd", [](_MTNVS*, _MTNVS* f) { return AddTo(f, L"c", VarI4(3)).hr; }, E_ACCESSDENIED,
+           kOwnTag + L" CMTNVS::Add"},
+          {"frozen MTClear", [](_MTNVS*, _MTNVS* f) { return f->MTClear(); }, E_ACCESSDENIED,
+           kOwnTag + L" CMTNVS::MTClear"},
+          {"frozen MTRemove", [](_MTNVS*, _MTNVS* f) { return f->MTRemove(Bstr(L"a").Get()); }, E_ACCESSDENIED,
+           kOwnTag + L" CMTNVS::MTRemove"},
+          {"frozen item value",
+           [](_MTNVS*, _MTNVS* f) { return ItemOf(f, VarI4(1)).item->put_MTValue(VarI4(5).Get()); }, E_ACCESSDENIED,
+           kItemTag + L" CMTNV::put_MTValue"},
+          {"frozen item detach", [](_MTNVS*, _MTNVS* f) { return ItemOf(f, VarI4(1)).item->MTDetach(); },
+           E_ACCESSDENIED, kItemTag + L" CMTNV::MTDetach"},
+          // Copy and Merge refuse a frozen collection plainly, without the closing report.
+          {"frozen MTCopy",
+           [](_MTNVS* m, _MTNVS* f) {
+             ComPtr<_MTNV> copy;
+             return f->MTCopy(ItemOf(m, VarI4(1)).item.Get(), VARIANT_TRUE, copy.Put());
+           },
+           E_ACCESSDENIED, L""},
+      },
+      true);
 }
 
 TEST_F(MTNVSTest, OrdersAndRenames) {

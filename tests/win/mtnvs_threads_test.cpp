@@ -197,10 +197,18 @@ TEST_F(MTNVSThreadsTest, ItemMethodsRaceClear) {
       }
       HRESULT hr = S_OK;
       switch (t % 4) {
-        case 0: hr = found.item->MTDetach(); break;
-        case 1: hr = found.item->put_MTValue(VarI4(round).Get()); break;
-        case 2: hr = m->MTRemove(Bstr(name).Get()); break;
-        default: hr = found.item->MTRename(Bstr(name + L"x").Get()); break;
+        case 0:
+          hr = found.item->MTDetach();
+          break;
+        case 1:
+          hr = found.item->put_MTValue(VarI4(round).Get());
+          break;
+        case 2:
+          hr = m->MTRemove(Bstr(name).Get());
+          break;
+        default:
+          hr = found.item->MTRename(Bstr(name + L"x").Get());
+          break;
       }
       tally.Expect(hr == S_OK || hr == kNotFound || hr == kDuplicate);
     }
@@ -220,7 +228,8 @@ struct WhileHolding {
   }
   static HRESULT Run(_MTNVS* m, std::function<void()> body) {
     WhileHolding holder{std::move(body)};
-    return ComPtr<_MTNVS>(m).TryQuery<ITraverse>()->Traverse(reinterpret_cast<void*>(&Callback), &holder, qxtrNoOptions);
+    return ComPtr<_MTNVS>(m).TryQuery<ITraverse>()->Traverse(reinterpret_cast<void*>(&Callback), &holder,
+                                                             qxtrNoOptions);
   }
 };
 
@@ -235,10 +244,10 @@ TEST_F(MTNVSThreadsTest, ItemMethodsBackOffWhileTheCollectionIsHeld) {
     HRESULT renamed = E_FAIL;
     std::unique_ptr<Background> rename;
     EXPECT_EQ(S_OK, WhileHolding::Run(m.Get(), [&] {
-      rename = std::make_unique<Background>([&] { renamed = item->MTRename(Bstr(L"z").Get()); });
-      EXPECT_FALSE(rename->DoneWithin(150)) << "the item method did not back off";
-      if (detach) EXPECT_EQ(S_OK, m->MTRemove(Bstr(L"a").Get()));
-    }));
+                rename = std::make_unique<Background>([&] { renamed = item->MTRename(Bstr(L"z").Get()); });
+                EXPECT_FALSE(rename->DoneWithin(150)) << "the item method did not back off";
+                if (detach) EXPECT_EQ(S_OK, m->MTRemove(Bstr(L"a").Get()));
+              }));
     EXPECT_TRUE(rename->DoneWithin(5000));
     rename->Finish();
     EXPECT_EQ(S_OK, renamed);
@@ -286,11 +295,11 @@ TEST_F(MTNVSThreadsTest, TraverseCallbackReentersWhileOthersWait) {
   auto m = NewMTNVS({L"a"});
   std::unique_ptr<Background> add;
   EXPECT_EQ(S_OK, WhileHolding::Run(m.Get(), [&] {
-    EXPECT_EQ(S_OK, ItemOf(m.Get(), VarText(L"a")).item->put_MTValue(VarI4(9).Get()));
-    EXPECT_EQ(S_OK, AddTo(m.Get(), L"inner", VarI4(2)).hr);
-    add = std::make_unique<Background>([&] { EXPECT_EQ(S_OK, AddTo(m.Get(), L"outer", VarI4(3)).hr); });
-    EXPECT_FALSE(add->DoneWithin(150)) << "MTAdd did not wait";
-  }));
+              EXPECT_EQ(S_OK, ItemOf(m.Get(), VarText(L"a")).item->put_MTValue(VarI4(9).Get()));
+              EXPECT_EQ(S_OK, AddTo(m.Get(), L"inner", VarI4(2)).hr);
+              add = std::make_unique<Background>([&] { EXPECT_EQ(S_OK, AddTo(m.Get(), L"outer", VarI4(3)).hr); });
+              EXPECT_FALSE(add->DoneWithin(150)) << "MTAdd did not wait";
+            }));
   add->Finish();
   EXPECT_EQ((std::vector<std::wstring>{L"a", L"inner", L"outer"}), MTNames(m.Get()));
 }
