@@ -37,10 +37,13 @@ check("clone and merge both ways", function () {
   var nv = new ActiveXObject("QXSDKCommon.NamedValues");
   m.LoadFromString("a=1;b=2");
   nv.LoadFromString("b=9;c=3");
+  m.Freeze();
   var copy = m.Clone();
+  expect("a clone of a frozen collection is open", false, copy.ReadOnly);
+  m = copy.Clone();
   m.Merge(nv);
   expect("MTNVS after merge", "a=1;b=9;c=3", m.DumpToString());
-  expect("clone unchanged", "a=1;b=2", copy.DumpToString());
+  expect("the clone unchanged", "a=1;b=2", copy.DumpToString());
   nv.Merge(copy);
   expect("NamedValues after merge", "a=1;b=2;c=3", nv.DumpToString());
 });

@@ -99,17 +99,5 @@ TEST_F(MTNVSBulkTest, RegistryRoundTripKeepsNamesAndValues) {
   EXPECT_EQ(L"a=2;b=1;d=3;text=hello", Text(text.Get()));
 }
 
-TEST_F(MTNVSBulkTest, CloneOfAFrozenCollectionIsOpenAndAlike) {
-  auto m = NewMTNVS({L"b", L"a"});
-  ASSERT_EQ(S_OK, m->put_MTSorted(VARIANT_FALSE));
-  ASSERT_EQ(S_OK, m->MTFreeze());
-  ComPtr<_MTNVS> copy;
-  ASSERT_EQ(S_OK, m->MTClone(copy.Put()));
-  VARIANT_BOOL flag = VARIANT_TRUE;
-  EXPECT_EQ(S_OK, copy->get_MTReadOnly(&flag));
-  EXPECT_EQ(VARIANT_FALSE, flag);
-  EXPECT_EQ(MTNames(m.Get()), MTNames(copy.Get()));
-}
-
 }  // namespace
 }  // namespace qx::test

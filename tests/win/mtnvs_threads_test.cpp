@@ -107,7 +107,7 @@ TEST_F(MTNVSThreadsTest, EightThreadsKeepTheStoreConsistent) {
     for (int round = 0; round < kRounds; ++round) {
       const int n = static_cast<int>(random() % kNames);
       const int renamed = n + kNames;  // each name n has one alternative, n + kNames
-      switch (random() % 9) {
+      switch (random() % 8) {
         case 0: {
           const HRESULT hr = AddTo(m.Get(), own(n), VarI4(n)).hr;
           tally.Expect(hr == S_OK || hr == kDuplicate);
@@ -151,11 +151,6 @@ TEST_F(MTNVSThreadsTest, EightThreadsKeepTheStoreConsistent) {
           ComPtr<_EnumMTNV> members;
           tally.Expect(m->get__MTMemberEnum(members.Put()) == S_OK);
           for (ComPtr<_MTNV> item; members->MTNext(item.Put()) == S_OK && item;) NameOf(item.Get());
-          break;
-        }
-        case 7: {
-          LONG count = 0;
-          tally.Expect(m->get_MTCount(&count) == S_OK && count >= 0);
           break;
         }
         default: {
