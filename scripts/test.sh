@@ -109,7 +109,9 @@ wineserver -p >/dev/null 2>&1
 wine_suites() {  # wine_suites <bits> <wine loader> [GoogleTest filter]
   local bits=$1 loader=$2 dll="build/win$1/bin/QXSDKCommon.dll" filter=${3:-*}
   local log="$log_dir/register-win$bits.log"
-  "$loader" regsvr32 /s "$(qx_winpath "$dll")" >"$log" 2>&1
+  # The library, and the restorer classes its tests restore with.
+  "$loader" regsvr32 /s "$(qx_winpath "$dll")" >"$log" 2>&1 &&
+    "$loader" regsvr32 /s "$(qx_winpath "build/win$bits/bin/qx_test_restorer.dll")" >>"$log" 2>&1
   local rc=$?
   record "win$bits regsvr32" "$log" "$rc" "$((rc == 0))" "$((rc != 0))"
   gtest_stage "win$bits GoogleTest" "$log_dir/gtest-win$bits.log" \
