@@ -20,7 +20,8 @@ PersistenceItemHeader ParsePersistenceItem(std::u16string_view text) noexcept {
   const std::size_t brace = at + 1;
   if (brace >= text.size() || text[brace] != u'{') return header;
   if (n < brace + kClassIdLength) return header;
-  const std::size_t closing = text.find(u'}', brace + 1);
+  // Only the class id's own span is searched: a "}" beyond it fails the check all the same.
+  const std::size_t closing = text.substr(0, brace + kClassIdLength).find(u'}', brace + 1);
   if (closing != brace + kClassIdLength - 1 || closing + 1 >= text.size() || text[closing + 1] != u' ') return header;
   header.parsed = true;
   header.classIdOffset = brace;

@@ -17,9 +17,8 @@ struct Case {
   std::size_t payloadOffset = 0;
 };
 
-TEST(PersistenceItem, HeaderChecksInOrder) {
-  const std::u16string id37 = kId.substr(0, 36) + u"}";
-  const std::u16string id39 = kId.substr(0, 37) + u"0}";
+// The checks that reach the end of the text; the others are tested through the global restorer.
+TEST(PersistenceItem, HeaderOffsetsAndEndsOfText) {
   const Case cases[] = {
       {"payload", u"45 " + kId + u" abcd", true, 45, 42},
       {"leading zeros count", u"0046 " + kId + u" abcd", true, 46, 44},
@@ -27,18 +26,9 @@ TEST(PersistenceItem, HeaderChecksInOrder) {
       {"length beyond the text", u"99 " + kId + u" x", true, 99, 42},
       {"smallest length: the header", u"41 " + kId + u" ", true, 41, 42},
       {"largest length", u"10000000 " + kId + u" x", true, 10000000, 48},
-      {"empty", u"", false, 0},
-      {"no digits", u" " + kId + u" x", false, 0},
-      {"length 0", u"0 " + kId + u" x", false, 0},
-      {"length above the maximum", u"10000001 " + kId + u" x", false, 10000001},
       {"overflow keeps what was read", u"21474836470 " + kId, false, 2147483647},
       {"digits at the end", u"45", false, 45},
       {"no blank after the digits", u"45x" + kId + u" x", false, 45},
-      {"two blanks", u"45  " + kId + u" x", false, 45},
-      {"length below the header", u"40 " + kId + u" x", false, 40},
-      {"no blank before the payload", u"45 " + kId + u"abcd", false, 45},
-      {"class id of 37", u"45 " + id37 + u" abcde", false, 45},
-      {"class id of 39", u"45 " + id39 + u" abc", false, 45},
       {"class id cut by the end", u"45 " + kId.substr(0, 20), false, 45},
       {"class id closing at the end", u"45 " + kId, false, 45},
   };

@@ -207,11 +207,6 @@ extern "C" HRESULT STDAPICALLTYPE DllRegisterServer() {
   return S_OK;
 }
 
-extern "C" HRESULT STDAPICALLTYPE DllUnregisterServer() {
-  for (const RestorerClass& c : kClasses) RegDeleteTreeW(HKEY_CLASSES_ROOT, ClassKey(*c.clsid).c_str());
-  return S_OK;
-}
-
 extern "C" void STDAPICALLTYPE TestRestorerCounts(LONG* created, LONG* liveRestorers, LONG* liveRecords) {
   *created = g_created;
   *liveRestorers = g_liveRestorers;
