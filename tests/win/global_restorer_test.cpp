@@ -125,6 +125,8 @@ TEST_F(GlobalRestorerTest, FailuresKeepTheCalleesDescriptionOrNameTheClass) {
     std::wstring description;
   } cases[] = {
       {"empty string", false, false, L"", E_INVALIDARG, kObjectText + L" CQXGlobalRestorer"},
+      {"string above the maximum", false, false, std::wstring(10000001, L'1'), E_INVALIDARG,
+       kObjectText + L" CQXGlobalRestorer"},
       {"class id that does not convert", false, false, Item(badId, L""), CO_E_CLASSSTRING, notFound + badId},
       {"class not registered", true, false, Item(unregistered, L""), REGDB_E_CLASSNOTREG, notFound + unregistered},
       {"new restorer fails silently", false, false, Item(kA, L"fail:80040123"), HRESULT(0x80040123), notFound + kA},
