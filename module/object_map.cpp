@@ -4,6 +4,7 @@
 #include "module/module.h"
 #include "module/qxsdk_idl.h"
 #include "namedvalues/named_values.h"
+#include "restorer/qx_global_restorer.h"
 
 namespace qx {
 namespace {
@@ -15,6 +16,8 @@ const ClassEntry kObjectMap[] = {
      L"Apartment", &com::CreateComInstance<CQXAsynchStatus>},
     {&CLSID_QXErrors, L"QXSDKCommon.QXErrors.1", L"QXSDKCommon.QXErrors", L"QXErrors Class", L"Apartment",
      &com::CreateComInstance<CQXErrors>},
+    {&CLSID_QXGlobalRestorer, L"QXSDKCommon.QXGlobalRestorer.1", L"QXSDKCommon.QXGlobalRestorer",
+     L"QXGlobalRestorer Class", L"Apartment", &com::CreateComInstance<CQXGlobalRestorer>},
 };
 
 }  // namespace
