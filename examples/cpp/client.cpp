@@ -1,4 +1,5 @@
-// A C++ client of QXSDKCommon.dll through the vtables. It shows:
+// A C++ client of QXSDKCommon.dll through the vtables: objects, error objects, events, completion.
+// It shows:
 //  1. creating the library's classes with CoCreateInstance and calling their interfaces;
 //  2. reading the COM error object that a failing call leaves on the thread, and keeping
 //     errors in a QXErrors collection;
