@@ -37,13 +37,6 @@ For Each e In errors
   End If
 Next
 
-' An object is refused as a cause: the collection keeps values, not references.
-On Error Resume Next
-errors.Add 1, "with an object", "", "", 0, options
-WScript.Echo "An object as cause: error &H" & Hex(Err.Number) & ": " & Err.Description
-Err.Clear
-On Error GoTo 0
-
 ' Freeze makes the collection read-only for good; reading still works.
 errors.Freeze
 On Error Resume Next

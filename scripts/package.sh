@@ -27,12 +27,13 @@ rm -rf "$staging"
 mkdir -p "$staging/$name/examples/cpp" dist
 
 # The shipped binaries keep only a link (.gnu_debuglink, with a checksum) to their debug
-# information, which moves into <binary>.debug; gdb finds it when it lies beside the binary.
+# information and symbol table, which move into <binary>.debug; gdb finds it when it lies beside
+# the binary. --strip-all rather than --strip-debug: the symbol table alone is half the DLL.
 split_debug() {  # split_debug <objcopy> <binary> <folder for the .debug file>
   local objcopy=$1 binary=$2 file
   file=$(basename "$binary").debug
   "$objcopy" --only-keep-debug "$binary" "$3/$file"
-  "$objcopy" --strip-debug "$binary"
+  "$objcopy" --strip-all "$binary"
   (cd "$3" && "$objcopy" --add-gnu-debuglink="$file" "$binary")
 }
 
@@ -50,7 +51,7 @@ cp examples/*.vbs examples/*.js "$staging/$name/examples/"
 cp examples/cpp/CMakeLists.txt examples/cpp/client.cpp "$staging/$name/examples/cpp/"
 # Windows line ends for the one file meant to be opened in Notepad.
 sed -e "s/@VERSION@/$version/g" -e 's/$/\r/' scripts/package-readme.txt >"$staging/$name/README.txt"
-(cd "$staging/$name" && find . -type f | sed 's#^\./##' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS.txt)
+(cd "$staging/$name" && find . -type f ! -name SHA256SUMS.txt | sed 's#^\./##' | LC_ALL=C sort | xargs sha256sum >SHA256SUMS.txt)
 
 for folder in "$name" "$name-debug"; do
   rm -f "dist/$folder.zip"
