@@ -39,6 +39,11 @@ name=QXSDKCommon-$(head -n1 VERSION)
 check "the package unpacks into an empty folder" \
   bash -c 'cd "$1/unpacked" && cmake -E tar xf "$2"' _ "$work" "$QX_ROOT/dist/$name.zip" || finish
 package=$work/unpacked/$name
+version_of() { strings -el "$1" | grep -A1 -x FileVersion | tail -n1; }  # the version resource's text
+for bits in 32 64; do
+  check "the win$bits DLL's version resource reads ${name#*-}" \
+    test "$(version_of "$package/win$bits/QXSDKCommon.dll")" = "${name#*-}"
+done
 check "the checksums of SHA256SUMS.txt match" bash -c 'cd "$1" && sha256sum --quiet -c SHA256SUMS.txt' _ "$package"
 check "the C++ example builds on its own against the package" bash -c 'cmake -S "$1/examples/cpp" -B "$2" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$3" -DQXSDK_DIR="$1/win32" >/dev/null && cmake --build "$2" >/dev/null' _ \
