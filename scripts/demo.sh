@@ -61,7 +61,12 @@ run_demos() {  # run_demos <bits> <wine loader>
     run_example "$bits" "$example" bash -c 'cd "$1" && "$2" cscript.exe //nologo "$3"' _ \
       "$(dirname "$example")" "$loader" "$(basename "$example")"
   done
-  run_example "$bits" "$examples/cpp/client.cpp" "$loader" "$(bin_dir "$bits")/qxsdk_client.exe"
+  if [ "$bits" = 32 ] && qx_win32_emulated; then
+    # Under qemu's emulation 32-bit Wine threads die, and the client starts one.
+    echo "== win32: client.cpp: skipped, 32-bit code is emulated here"
+  else
+    run_example "$bits" "$examples/cpp/client.cpp" "$loader" "$(bin_dir "$bits")/qxsdk_client.exe"
+  fi
 }
 
 run_demos 64 "$WINE64"

@@ -23,8 +23,10 @@ check() {  # check <what> <command...>
   fi
 }
 finish() {
-  wineserver -k >/dev/null 2>&1
-  wineserver -w >/dev/null 2>&1
+  if [ "$WINEPREFIX" = "$work/prefix" ]; then
+    wineserver -k >/dev/null 2>&1
+    wineserver -w >/dev/null 2>&1
+  fi
   echo "$passed passed, $failed failed"
   [ "$failed" -eq 0 ] && rm -rf "$work/prefix"
   [ "$failed" -eq 0 ]
