@@ -72,8 +72,13 @@ struct Value {
   VARIANT v;
 };
 
-// A failed call leaves an error object on the thread; GetErrorInfo takes it (and clears it).
-void PrintErrorObject(HRESULT hr, Ref<IErrorInfo>& error) {
+// Shows a call that the library refuses. A failed call leaves an error object on the thread;
+// GetErrorInfo takes it (and clears it).
+void ShowRefusal(HRESULT hr, Ref<IErrorInfo>& error) {
+  if (SUCCEEDED(hr)) {
+    std::printf("!! the call was accepted\n");
+    std::exit(1);
+  }
   Text description, source;
   if (GetErrorInfo(0, error.Put()) == S_OK) {
     error->GetDescription(&description.bstr);
@@ -102,7 +107,7 @@ void PropertyBagAndErrors() {
   std::printf("  adding TIMEOUT again:\n");
   const HRESULT refused = bag->Add(Text(L"TIMEOUT").bstr, &timeout.v, member.Put());
   Ref<IErrorInfo> error;
-  PrintErrorObject(refused, error);
+  ShowRefusal(refused, error);
 
   // Keep that error, and one described here, in a QXErrors collection, then read them back.
   Ref<_QXErrors> errors;
@@ -245,7 +250,7 @@ bool AsynchronousCall() {
   // A completed call refuses further changes until Reset.
   std::printf("  Cancel after completion:\n");
   Ref<IErrorInfo> error;
-  PrintErrorObject(status->Cancel(), error);
+  ShowRefusal(status->Cancel(), error);
 
   Require(point->Unadvise(cookie), "Unadvise");
   const bool ok = waited == 0 && finalStatus == csComplete && sink->statusEvents == 2 && sink->progressEvents == 3;
