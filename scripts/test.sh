@@ -152,6 +152,8 @@ fi
 wineserver -k >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
 
+script_stage "package" "$log_dir/package.log" bash "$QX_ROOT/scripts/test-package.sh"  # 4. the release package
+
 echo
 if [ ${#failures[@]} -gt 0 ]; then
   echo "Failed stages:"
