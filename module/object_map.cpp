@@ -5,6 +5,7 @@
 #include "module/qxsdk_idl.h"
 #include "mtnamedvalues/mtnvs.h"
 #include "namedvalues/named_values.h"
+#include "restorer/qx_global_restorer.h"
 
 namespace qx {
 namespace {
@@ -18,6 +19,8 @@ const ClassEntry kObjectMap[] = {
      L"Apartment", &com::CreateComInstance<CQXAsynchStatus>},
     {&CLSID_QXErrors, L"QXSDKCommon.QXErrors.1", L"QXSDKCommon.QXErrors", L"QXErrors Class", L"Apartment",
      &com::CreateComInstance<CQXErrors>},
+    {&CLSID_QXGlobalRestorer, L"QXSDKCommon.QXGlobalRestorer.1", L"QXSDKCommon.QXGlobalRestorer",
+     L"QXGlobalRestorer Class", L"Apartment", &com::CreateComInstance<CQXGlobalRestorer>},
 };
 
 }  // namespace
