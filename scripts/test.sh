@@ -128,6 +128,7 @@ wine_suites 64 "$WINE64"
 # The benchmark programs, once each at their smallest size: they run and print, nothing is timed.
 log="$log_dir/bench-smoke-win64.log"
 "$WINE64" build/win64/bin/qx_bench.exe --smoke >"$log" 2>&1 &&
+  "$WINE64" build/win64/bin/mtnvs_bench.exe --smoke >>"$log" 2>&1 &&
   "$WINE64" cscript.exe //nologo "$(qx_winpath bench/namedvalues_bench.js)" smoke >>"$log" 2>&1 &&
   grep -q '^done' "$log"  # a script error would otherwise end the script silently with code 0
 rc=$?
