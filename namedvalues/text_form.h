@@ -32,23 +32,42 @@ HRESULT LoadStructuredString(BSTR text, Add&& add) {
   return failure;
 }
 
+// The guard under which a member's name and value are read: the member's own lock where it has
+// one (a free-threaded member that left its collection during a call-out may be changed by
+// another thread), none otherwise.
+template <class Item>
+auto MemberReadGuard(Item& member) {
+  if constexpr (requires { member.OwnLock(); }) {
+    return member.OwnLock().Lock();
+  } else {
+    return 0;
+  }
+}
+
 // The text of `members` (a counted snapshot, in the order to write) into *out; an empty
 // collection gives a null string. A value that is not a string is converted to its text form;
 // converting an object value runs its code, which may change the collection: the snapshot holds
-// the members, and each name is read only after its value is converted. The first failed
-// conversion ends the dump with its HRESULT, *out untouched.
+// the members, the conversion works on a copy of the value, and each name is read only after its
+// value is converted. The first failed conversion ends the dump with its HRESULT, *out untouched.
 template <class Item>
 HRESULT DumpStructuredString(const std::vector<com::ComPtr<Item>>& members, BSTR* out) {
   StructuredStringWriter writer;
   for (const auto& member : members) {
-    const VARIANT& value = member->Value();
-    if (V_VT(&value) == VT_BSTR) {
-      writer.Add(member->Name(), NameOf(V_BSTR(&value)));
-      continue;
+    com::UniqueVariant value;
+    {
+      [[maybe_unused]] const auto held = MemberReadGuard(*member);
+      const VARIANT& current = member->Value();
+      if (V_VT(&current) == VT_BSTR) {
+        writer.Add(member->Name(), NameOf(V_BSTR(&current)));
+        continue;
+      }
+      const HRESULT hr = VariantCopy(value.AddressOf(), const_cast<VARIANT*>(&current));
+      if (FAILED(hr)) return hr;
     }
     com::UniqueVariant text;
-    const HRESULT hr = VariantToText(value, text);
+    const HRESULT hr = VariantToText(value.Get(), text);
     if (FAILED(hr)) return hr;
+    [[maybe_unused]] const auto held = MemberReadGuard(*member);
     writer.Add(member->Name(), NameOf(V_BSTR(&text.Get())));
   }
   if (!writer.Empty()) {

@@ -99,7 +99,9 @@ inline void CheckRows(std::initializer_list<ErrorRow> rows, bool unchanged) {
     auto frozen = NewMTNVS({L"a", L"b"});
     ASSERT_EQ(S_OK, frozen->MTFreeze());
     EXPECT_TRUE(Fails(row.expected, row.call(open.Get(), frozen.Get()), row.description));
-    if (unchanged) EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), MTNames(open.Get()));
+    if (unchanged) {
+      EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), MTNames(open.Get()));
+    }
   }
 }
 

@@ -241,7 +241,9 @@ TEST_F(MTNVSThreadsTest, ItemMethodsBackOffWhileTheCollectionIsHeld) {
     EXPECT_EQ(S_OK, WhileHolding::Run(m.Get(), [&] {
                 rename = std::make_unique<Background>([&] { renamed = item->MTRename(Bstr(L"z").Get()); });
                 EXPECT_FALSE(rename->DoneWithin(150)) << "the item method did not back off";
-                if (detach) EXPECT_EQ(S_OK, m->MTRemove(Bstr(L"a").Get()));
+                if (detach) {
+                  EXPECT_EQ(S_OK, m->MTRemove(Bstr(L"a").Get()));
+                }
               }));
     EXPECT_TRUE(rename->DoneWithin(5000));
     rename->Finish();
