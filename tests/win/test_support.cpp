@@ -35,7 +35,7 @@ ComPtr<INamedValues2> NewNamedValues() {
   return result;
 }
 
-HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result,
+HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, const std::vector<VARIANT>& args, VARIANT* result,
                  DispatchFailure* failure) {
   // IDispatch takes its arguments last first.
   std::vector<VARIANT> reversed(std::rbegin(args), std::rend(args));
@@ -109,6 +109,15 @@ std::vector<std::wstring> Names(INamedValues2* nv) {
   ComPtr<NamedValue> member;
   while (members && members->Next(member.Put()) == S_OK) names.push_back(NameOf(member.Get()));
   return names;
+}
+
+void PutThreadError(const wchar_t* description, DWORD helpContext) {
+  ComPtr<ICreateErrorInfo> create;
+  EXPECT_EQ(S_OK, CreateErrorInfo(create.Put()));
+  create->SetDescription(const_cast<LPOLESTR>(description));
+  create->SetSource(const_cast<LPOLESTR>(L"Elsewhere"));
+  create->SetHelpContext(helpContext);
+  SetErrorInfo(0, create.TryQuery<IErrorInfo>().Get());
 }
 
 std::wstring GuidText(REFGUID guid) {
