@@ -10,42 +10,10 @@
 namespace qx::test {
 namespace {
 
-// The thread's error object with every field, left on the thread. `object` identifies it.
-struct ErrorObject {
-  IErrorInfo* object = nullptr;
-  std::wstring description, source, helpFile;
-  GUID guid{};
-  DWORD helpContext = 0xFFFFFFFF;
-};
-
-ErrorObject Current() {
-  ErrorObject state;
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return state;
-  state.object = info.Get();
-  UniqueBstr text;
-  if (SUCCEEDED(info->GetDescription(text.Put()))) state.description = Text(text.Get());
-  if (SUCCEEDED(info->GetSource(text.Put()))) state.source = Text(text.Get());
-  if (SUCCEEDED(info->GetHelpFile(text.Put()))) state.helpFile = Text(text.Get());
-  info->GetGUID(&state.guid);
-  info->GetHelpContext(&state.helpContext);
-  SetErrorInfo(0, info.Get());
-  return state;
-}
-
-std::wstring Description() { return Current().description; }
-bool HasError() { return Current().object != nullptr; }
-
-// Installs an error object made by someone else; returns it for identity checks.
-IErrorInfo* InstallForeign(const wchar_t* description) {
-  ComPtr<ICreateErrorInfo> create;
-  EXPECT_EQ(S_OK, CreateErrorInfo(create.Put()));
-  if (description) create->SetDescription(const_cast<LPOLESTR>(description));
-  create->SetSource(const_cast<LPOLESTR>(L"Other"));
-  auto info = create.TryQuery<IErrorInfo>();
-  SetErrorInfo(0, info.Get());
-  return info.Get();  // the thread holds it
-}
+ErrorState Current() { return PeekError(); }
+std::wstring Description() { return PeekError().description; }
+bool HasError() { return PeekError().present; }
+IErrorInfo* InstallForeign(const wchar_t* description) { return PutThreadError(description); }
 
 std::wstring SystemText(DWORD code) {
   UniqueBstr text;
@@ -72,7 +40,7 @@ class ErrorReporter : public testing::Test {
 
 TEST_F(ErrorReporter, ObjectFieldsBuildAndClear) {
   SetErrorText(L"abc", L"def");
-  const ErrorObject first = Current();
+  const ErrorState first = Current();
   EXPECT_EQ(L"abcdef", first.description);
   EXPECT_EQ(L"QXSDK", first.source);
   EXPECT_EQ(L"qxsdk.chm", first.helpFile);
@@ -80,7 +48,7 @@ TEST_F(ErrorReporter, ObjectFieldsBuildAndClear) {
   EXPECT_NE(GUID_NULL, first.guid);
 
   SetErrorText(nullptr, nullptr);
-  const ErrorObject second = Current();
+  const ErrorState second = Current();
   EXPECT_NE(first.object, second.object);
   EXPECT_EQ(L"", second.description);
   EXPECT_EQ(L"QXSDK", second.source);
@@ -131,7 +99,7 @@ TEST_F(ErrorReporter, ReportSystemError) {
                      DISP_E_OVERFLOW, E_ACCESSDENIED, E_OUTOFMEMORY, E_INVALIDARG}) {
     ClearErrorInfo();
     EXPECT_EQ(hr, ReportSystemError(hr));
-    const ErrorObject error = Current();
+    const ErrorState error = Current();
     EXPECT_TRUE(error.object) << std::hex << hr;
     EXPECT_EQ(L"", error.description) << std::hex << hr;
     EXPECT_EQ(L"QXSDK", error.source);
@@ -157,14 +125,14 @@ TEST_F(ErrorReporter, ReportLibraryErrorKeepsOnlyADescription) {
 
   IErrorInfo* specific = InstallForeign(L"Specific");
   ReportLibraryError(msg::kNamedValues, L" CMTNVS::Refresh");
-  const ErrorObject kept = Current();
+  const ErrorState kept = Current();
   EXPECT_EQ(specific, kept.object);
   EXPECT_EQ(L"Specific", kept.description);
-  EXPECT_EQ(L"Other", kept.source);
+  EXPECT_EQ(L"Elsewhere", kept.source);
 
   IErrorInfo* silent = InstallForeign(nullptr);
   ReportLibraryError(msg::kNamedValues, L" CMTNVS::Refresh");
-  const ErrorObject replaced = Current();
+  const ErrorState replaced = Current();
   EXPECT_NE(silent, replaced.object);
   EXPECT_EQ(L"NAMEDVALUES error CMTNVS::Refresh", replaced.description);
   EXPECT_EQ(L"QXSDK", replaced.source);

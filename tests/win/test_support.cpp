@@ -10,6 +10,8 @@ ErrorState PeekError() {
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.Put()) != S_OK || !info) return state;
   state.present = true;
+  state.object = info.Get();
+  info->GetHelpContext(&state.helpContext);
   UniqueBstr text;
   if (SUCCEEDED(info->GetDescription(text.Put()))) state.description = Text(text.Get());
   if (SUCCEEDED(info->GetSource(text.Put()))) state.source = Text(text.Get());
@@ -111,13 +113,15 @@ std::vector<std::wstring> Names(INamedValues2* nv) {
   return names;
 }
 
-void PutThreadError(const wchar_t* description, DWORD helpContext) {
+IErrorInfo* PutThreadError(const wchar_t* description, DWORD helpContext) {
   ComPtr<ICreateErrorInfo> create;
   EXPECT_EQ(S_OK, CreateErrorInfo(create.Put()));
-  create->SetDescription(const_cast<LPOLESTR>(description));
+  if (description) create->SetDescription(const_cast<LPOLESTR>(description));
   create->SetSource(const_cast<LPOLESTR>(L"Elsewhere"));
   create->SetHelpContext(helpContext);
-  SetErrorInfo(0, create.TryQuery<IErrorInfo>().Get());
+  auto info = create.TryQuery<IErrorInfo>();
+  SetErrorInfo(0, info.Get());
+  return info.Get();  // the thread holds it
 }
 
 std::wstring GuidText(REFGUID guid) {

@@ -49,6 +49,8 @@ inline UniqueVariant VarText(const std::wstring& text) {
 // What the thread's error object says; the object is left on the thread.
 struct ErrorState {
   bool present = false;
+  IErrorInfo* object = nullptr;  // its identity only
+  DWORD helpContext = 0xFFFFFFFF;
   std::wstring description;
   std::wstring source;
   std::wstring helpFile;
@@ -278,9 +280,9 @@ inline UniqueVariant VarObject(IUnknown* object, VARTYPE type = VT_DISPATCH) {
   return v;
 }
 
-// Leaves an error object of another source with `description` on the thread, as an earlier
-// unrelated call would.
-void PutThreadError(const wchar_t* description, DWORD helpContext = 0);
+// Leaves an error object of another source ("Elsewhere") with `description` (none when null) on
+// the thread, as an earlier unrelated call would; returns it, for identity checks.
+IErrorInfo* PutThreadError(const wchar_t* description, DWORD helpContext = 0);
 
 // The registry form of a GUID, with braces.
 std::wstring GuidText(REFGUID guid);
