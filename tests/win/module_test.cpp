@@ -177,21 +177,22 @@ const std::wstring kAppModuleKey = L"AppID\\QXSDKCommon.DLL";
 
 void ExpectRegistered(HKEY root) {
   const std::wstring clsid = GuidText(CLSID_NamedValues);
-  EXPECT_EQ(L"NamedValues Collection", ReadString(root, L"QXSDKCommon.NamedValues.1"));
-  EXPECT_EQ(clsid, ReadString(root, L"QXSDKCommon.NamedValues.1\\CLSID"));
-  EXPECT_EQ(L"NamedValues Collection", ReadString(root, L"QXSDKCommon.NamedValues"));
-  EXPECT_EQ(clsid, ReadString(root, L"QXSDKCommon.NamedValues\\CLSID"));
-  EXPECT_EQ(L"QXSDKCommon.NamedValues.1", ReadString(root, L"QXSDKCommon.NamedValues\\CurVer"));
-
-  EXPECT_EQ(L"NamedValues Collection", ReadString(root, kClassKey));
-  EXPECT_EQ(L"QXSDKCommon.NamedValues.1", ReadString(root, kClassKey + L"\\ProgID"));
-  EXPECT_EQ(L"QXSDKCommon.NamedValues", ReadString(root, kClassKey + L"\\VersionIndependentProgID"));
+  const std::pair<std::wstring, std::wstring> values[] = {
+      {L"QXSDKCommon.NamedValues.1", L"NamedValues Collection"},
+      {L"QXSDKCommon.NamedValues.1\\CLSID", clsid},
+      {L"QXSDKCommon.NamedValues", L"NamedValues Collection"},
+      {L"QXSDKCommon.NamedValues\\CLSID", clsid},
+      {L"QXSDKCommon.NamedValues\\CurVer", L"QXSDKCommon.NamedValues.1"},
+      {kClassKey, L"NamedValues Collection"},
+      {kClassKey + L"\\ProgID", L"QXSDKCommon.NamedValues.1"},
+      {kClassKey + L"\\VersionIndependentProgID", L"QXSDKCommon.NamedValues"},
+      {kClassKey + L"\\TypeLib", GuidText(LIBID_QXSDKCommon)},
+  };
+  for (const auto& [key, value] : values) EXPECT_EQ(value, ReadString(root, key)) << key;
   EXPECT_TRUE(KeyExists(root, kClassKey + L"\\Programmable"));
   const std::wstring server = ReadString(root, kClassKey + L"\\InprocServer32");
   EXPECT_EQ(0, _wcsicmp(ModulePath().c_str(), server.c_str())) << server;
   EXPECT_EQ(L"Apartment", ReadString(root, kClassKey + L"\\InprocServer32", L"ThreadingModel"));
-  EXPECT_EQ(GuidText(LIBID_QXSDKCommon), ReadString(root, kClassKey + L"\\TypeLib"));
-
   const std::wstring appId = ReadString(root, kAppModuleKey, L"AppID");
   GUID parsed{};
   EXPECT_EQ(S_OK, CLSIDFromString(appId.c_str(), &parsed)) << appId;
