@@ -1,5 +1,6 @@
 // The error reporter called directly, reading the string table of the real QXSDKCommon.dll.
 #include <climits>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -150,22 +151,11 @@ TEST_F(ErrorReporter, PropagateAndReportHResult) {
   EXPECT_EQ(LibraryCode(msg::kNameNotFound), PropagateHResult(LibraryCode(msg::kNameNotFound), L"Name"));
   EXPECT_EQ(present, Current().object);
 
-  ClearErrorInfo();
-  EXPECT_EQ(LibraryCode(msg::kNameNotFound), PropagateHResult(LibraryCode(msg::kNameNotFound), L"Name"));
-  EXPECT_EQ(L"Name not found in collection: Name", Description());
-  ClearErrorInfo();
-  EXPECT_EQ(E_INVALIDARG, PropagateHResult(E_INVALIDARG, L"unused"));
-  EXPECT_TRUE(HasError());
-  EXPECT_EQ(L"", Description());
-
   // Report replaces; a foreign code's suffix is not used.
   InstallForeign(L"old");
   EXPECT_EQ(E_INVALIDARG, ReportHResult(E_INVALIDARG, L"unused"));
   EXPECT_EQ(L"", Description());
   EXPECT_EQ(LibraryCode(msg::kMTNVSLockWait), ReportHResult(LibraryCode(msg::kMTNVSLockWait), L"!"));
-  EXPECT_EQ(L"MTNVS couldn't get it's own lock while waiting forever. !", Description());
-  EXPECT_EQ(static_cast<HRESULT>(0x8004A123), ReportHResult(static_cast<HRESULT>(0x8004A123)));
-  EXPECT_EQ(L"Failed to load resource ID = 0xa123", Description());
 
   // Success codes leave the thread alone, with or without an object on it.
   for (HRESULT hr : {S_OK, S_FALSE, static_cast<HRESULT>(0x00040400)}) {
@@ -180,45 +170,65 @@ TEST_F(ErrorReporter, PropagateAndReportHResult) {
   }
 }
 
-TEST_F(ErrorReporter, LibraryCodeRanges) {
-  // The table holds none of these IDs, so library codes get the fallback text.
+// Each report, made on a thread without an error object: the description it leaves.
+TEST_F(ErrorReporter, DescriptionsOfEachReport) {
+  const std::wstring notFound = SystemText(ERROR_FILE_NOT_FOUND);
+  const struct {
+    const char* label;
+    std::function<void()> report;
+    std::wstring description;
+  } rows[] = {
+      {"name suffix", [] { SetLibraryError(msg::kNameNotFound, L"Foo"); }, L"Name not found in collection: Foo"},
+      {"no suffix", [] { SetLibraryError(msg::kNameNotFound); }, L"Name not found in collection: "},
+      {"number -1", [] { SetLibraryErrorNumber(msg::kUnsupportedRegType, -1); },
+       L"NamedValues cannot load this type of data from the Registry.-1 (0xffffffff)"},
+      {"number 7", [] { SetLibraryErrorNumber(msg::kUnknownRegType, 7); },
+       L"Registry data-type indicator was not recognized.7 (0x7)"},
+      {"number 0", [] { SetLibraryErrorNumber(msg::kUnknownRegType, 0); },
+       L"Registry data-type indicator was not recognized.0 (0)"},
+      {"number INT_MIN", [] { SetLibraryErrorNumber(msg::kUnknownRegType, INT_MIN); },
+       L"Registry data-type indicator was not recognized.-2147483648 (0x80000000)"},
+      {"system text and suffix",
+       [] { SetLibraryErrorWithSystemText(msg::kOpeningRegKey, ERROR_FILE_NOT_FOUND, L"Software\\X"); },
+       L"Error opening registry key. " + notFound + L"Software\\X"},
+      {"system text", [] { SetLibraryErrorWithSystemText(msg::kOpeningRegKey, ERROR_FILE_NOT_FOUND); },
+       L"Error opening registry key. " + notFound},
+      {"no system text", [] { SetLibraryErrorWithSystemText(msg::kOpeningRegKey, kNoSystemText, L"Software\\X"); },
+       L"Error opening registry key. Software\\X"},
+      {"propagated library code", [] { PropagateHResult(LibraryCode(msg::kNameNotFound), L"Name"); },
+       L"Name not found in collection: Name"},
+      {"propagated system code", [] { PropagateHResult(E_INVALIDARG, L"unused"); }, L""},
+      {"reported system code", [] { ReportHResult(E_INVALIDARG, L"unused"); }, L""},
+      {"reported library code", [] { ReportHResult(LibraryCode(msg::kMTNVSLockWait), L"!"); },
+       L"MTNVS couldn't get it's own lock while waiting forever. !"},
+      {"library code without text", [] { ReportHResult(static_cast<HRESULT>(0x8004A123)); },
+       L"Failed to load resource ID = 0xa123"},
+      {"first library code", [] { ReportHResult(static_cast<HRESULT>(0x80040400)); },
+       L"Failed to load resource ID = 0x400"},
+      {"last of the MTNV codes", [] { ReportHResult(static_cast<HRESULT>(0x8004301B)); },
+       L"Failed to load resource ID = 0x301b"},
+      {"first of the sibling's", [] { ReportHResult(static_cast<HRESULT>(0x8004A100)); },
+       L"Failed to load resource ID = 0xa100"},
+      {"last of the sibling's", [] { ReportHResult(static_cast<HRESULT>(0x8004AFFF)); },
+       L"Failed to load resource ID = 0xafff"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    ClearErrorInfo();
+    row.report();
+    EXPECT_TRUE(HasError());
+    EXPECT_EQ(row.description, Description());
+  }
   for (unsigned code : {0x80040400u, 0x8004301Bu, 0x8004A100u, 0x8004AFFFu}) {
     EXPECT_TRUE(IsLibraryCode(static_cast<HRESULT>(code))) << std::hex << code;
-    ReportHResult(static_cast<HRESULT>(code));
-    wchar_t expected[64];
-    swprintf(expected, 64, L"Failed to load resource ID = 0x%x", code & 0xFFFF);
-    EXPECT_EQ(expected, Description());
   }
+  // Codes outside the library's ranges are not library codes.
   for (unsigned code : {0x800403FFu, 0x8004301Cu, 0x8004A0FFu, 0x8004B000u, 0x00040500u, 0xC0040500u}) {
     EXPECT_FALSE(IsLibraryCode(static_cast<HRESULT>(code))) << std::hex << code;
     ClearErrorInfo();
     ReportHResult(static_cast<HRESULT>(code));
     EXPECT_EQ(std::wstring::npos, Description().find(L"Failed to load resource")) << std::hex << code;
   }
-}
-
-TEST_F(ErrorReporter, LibraryErrorSuffixes) {
-  SetLibraryError(msg::kNameNotFound, L"Foo");
-  EXPECT_EQ(L"Name not found in collection: Foo", Description());
-  SetLibraryError(msg::kNameNotFound);
-  EXPECT_EQ(L"Name not found in collection: ", Description());
-
-  SetLibraryErrorNumber(msg::kUnsupportedRegType, -1);
-  EXPECT_EQ(L"NamedValues cannot load this type of data from the Registry.-1 (0xffffffff)", Description());
-  SetLibraryErrorNumber(msg::kUnknownRegType, 7);
-  EXPECT_EQ(L"Registry data-type indicator was not recognized.7 (0x7)", Description());
-  SetLibraryErrorNumber(msg::kUnknownRegType, 0);
-  EXPECT_EQ(L"Registry data-type indicator was not recognized.0 (0)", Description());
-  SetLibraryErrorNumber(msg::kUnknownRegType, INT_MIN);
-  EXPECT_EQ(L"Registry data-type indicator was not recognized.-2147483648 (0x80000000)", Description());
-
-  const std::wstring notFound = SystemText(ERROR_FILE_NOT_FOUND);
-  SetLibraryErrorWithSystemText(msg::kOpeningRegKey, ERROR_FILE_NOT_FOUND, L"Software\\X");
-  EXPECT_EQ(L"Error opening registry key. " + notFound + L"Software\\X", Description());
-  SetLibraryErrorWithSystemText(msg::kOpeningRegKey, ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(L"Error opening registry key. " + notFound, Description());
-  SetLibraryErrorWithSystemText(msg::kOpeningRegKey, kNoSystemText, L"Software\\X");
-  EXPECT_EQ(L"Error opening registry key. Software\\X", Description());
 }
 
 // The messages no class's own suite reaches (those do check the others, text by text).

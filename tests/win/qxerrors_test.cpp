@@ -299,8 +299,6 @@ TEST(QXErrors, EnumeratorWalksTheLiveCollection) {
   for (auto& v : out) VariantClear(&v);
 
   EXPECT_EQ(S_OK, items->Reset());
-  EXPECT_EQ(S_OK, items->Skip(3));
-  EXPECT_EQ(S_OK, items->Reset());
   EXPECT_EQ(S_FALSE, items->Skip(4));
   EXPECT_EQ(S_OK, items->Reset());
   EXPECT_EQ(S_OK, items->Skip(2));
