@@ -264,94 +264,88 @@ TEST_F(NamedValuesTest, RefusalsReportAndChangeNothing) {
     auto noVisit = +[](IUnknown*, void*) -> HRESULT { return S_OK; };
     return As<ITraverse>(nv)->Traverse(reinterpret_cast<void*>(noVisit), nullptr, static_cast<qxtrStyleFlags>(style));
   };
-  using Call = std::function<HRESULT(INamedValues2*)>;
-  const struct {
-    const char* label;
-    bool frozen, stale;  // frozen first; a stale error object of another source on the thread
-    Call call;
-    HRESULT hr;
-    std::wstring description;
-  } rows[] = {
-      {"Style with members", false, false, [](auto nv) { return nv->put_Style(qxnvCaseSensitive); }, kStyleLocked,
+  enum { kFrozen = 1, kStale = 2 };  // frozen first; a stale error object of another source on the thread
+  const Refusal<INamedValues2> rows[] = {
+      {"Style with members", 0, [](auto nv) { return nv->put_Style(qxnvCaseSensitive); }, kStyleLocked,
        L"Property cannot be set while there are values in the collection."},
-      {"SetSize below Count", false, false, [](auto nv) { return nv->SetSize(1); }, E_INVALIDARG, L""},
-      {"Rename to a taken name", false, false,
+      {"SetSize below Count", 0, [](auto nv) { return nv->SetSize(1); }, E_INVALIDARG, L""},
+      {"Rename to a taken name", 0,
        [](auto nv) { return nv->Rename(Bstr(L"a").Get(), Bstr(L"B").Get()); }, kDuplicate, kDuplicateText + L"B"},
-      {"Rename of a missing name", false, false,
+      {"Rename of a missing name", 0,
        [](auto nv) { return nv->Rename(Bstr(L"q").Get(), Bstr(L"r").Get()); }, kNotFound, kNotFoundText + L"q"},
-      {"Rename does not trim", false, false,
+      {"Rename does not trim", 0,
        [](auto nv) { return nv->Rename(Bstr(L" a").Get(), Bstr(L"r").Get()); }, kNotFound, kNotFoundText + L" a"},
-      {"Remove of a missing name", false, false, [](auto nv) { return nv->Remove(Bstr(L"zz").Get()); }, kNotFound,
+      {"Remove of a missing name", 0, [](auto nv) { return nv->Remove(Bstr(L"zz").Get()); }, kNotFound,
        kNotFoundText + L"zz"},
-      {"member Rename to a taken name", false, false,
+      {"member Rename to a taken name", 0,
        [](auto nv) { return Member(nv, L"a")->Rename(Bstr(L"B").Get()); }, kDuplicate, kDuplicateText + L"B"},
-      {"Insert of a member", false, false, [](auto nv) { return nv->Insert(Item(nv, L"a").Get()); }, kNotOrphan,
+      {"Insert of a member", 0, [](auto nv) { return nv->Insert(Item(nv, L"a").Get()); }, kNotOrphan,
        L"Cannot insert NamedValue because it already has a parent"},
-      {"Insert of a foreign member", false, false, [&](auto nv) { return nv->Insert(&foreign); }, E_FAIL, L""},
-      {"Copy refusing a duplicate", false, false,
+      {"Insert of a foreign member", 0, [&](auto nv) { return nv->Insert(&foreign); }, E_FAIL, L""},
+      {"Copy refusing a duplicate", 0,
        [](auto nv) { return nv->Copy(Item(nv, L"a").Get(), VARIANT_FALSE, nullptr); }, kDuplicate,
        kDuplicateText + L"a"},
-      {"Copy of nothing", false, true, [](auto nv) { return nv->Copy(nullptr, VARIANT_TRUE, nullptr); }, E_POINTER,
+      {"Copy of nothing", kStale, [](auto nv) { return nv->Copy(nullptr, VARIANT_TRUE, nullptr); }, E_POINTER,
        copyReport},
-      {"Merge of nothing", false, true, [](auto nv) { return nv->Merge(nullptr, VARIANT_TRUE); }, E_POINTER,
+      {"Merge of nothing", kStale, [](auto nv) { return nv->Merge(nullptr, VARIANT_TRUE); }, E_POINTER,
        mergeReport},
-      {"Merge into itself refusing", false, false, [](auto nv) { return nv->Merge(nv, VARIANT_FALSE); }, kDuplicate,
+      {"Merge into itself refusing", 0, [](auto nv) { return nv->Merge(nv, VARIANT_FALSE); }, kDuplicate,
        kDuplicateText + L"b"},
-      {"Traverse with both orders", false, false, [&](auto nv) { return traverse(nv, 3); }, kInvalidOptions,
+      {"Traverse with both orders", 0, [&](auto nv) { return traverse(nv, 3); }, kInvalidOptions,
        L"Invalid option, or combination of options, for this operation."},
-      {"Resolve of a missing name", false, false,
+      {"Resolve of a missing name", 0,
        [](auto nv) {
          UniqueVariant out;
          return As<INameResolver>(nv)->Resolve(Bstr(L"zz").Get(), out.Put());
        },
        kNotFound, kNotFoundText + L"zz"},
-      {"Item out", false, false, [&](auto nv) { return nv->get_Item(index.AddressOf(), nullptr); }, E_POINTER, L""},
-      {"Count out", false, false, [](auto nv) { return nv->get_Count(nullptr); }, E_POINTER, L""},
-      {"ReadOnly out", false, false, [](auto nv) { return nv->get_ReadOnly(nullptr); }, E_POINTER, L""},
-      {"Style out", false, false, [](auto nv) { return nv->get_Style(nullptr); }, E_POINTER, L""},
-      {"Sorted out", false, false, [](auto nv) { return nv->get_Sorted(nullptr); }, E_POINTER, L""},
-      {"_NewEnum out", false, false, [](auto nv) { return nv->get__NewEnum(nullptr); }, E_POINTER, L""},
-      {"_MemberEnum out", false, false, [](auto nv) { return nv->get__MemberEnum(nullptr); }, E_POINTER, L""},
-      {"Insert of nothing", false, false, [](auto nv) { return nv->Insert(nullptr); }, E_POINTER, L""},
-      {"member Name out", false, false, [](auto nv) { return Item(nv, L"a")->get_Name(nullptr); }, E_POINTER, L""},
-      {"member Value out", false, false, [](auto nv) { return Item(nv, L"a")->get_Value(nullptr); }, E_POINTER, L""},
-      {"member Parent out", false, false, [](auto nv) { return Item(nv, L"a")->get_Parent(nullptr); }, E_POINTER,
+      {"Item out", 0, [&](auto nv) { return nv->get_Item(index.AddressOf(), nullptr); }, E_POINTER, L""},
+      {"Count out", 0, [](auto nv) { return nv->get_Count(nullptr); }, E_POINTER, L""},
+      {"ReadOnly out", 0, [](auto nv) { return nv->get_ReadOnly(nullptr); }, E_POINTER, L""},
+      {"Style out", 0, [](auto nv) { return nv->get_Style(nullptr); }, E_POINTER, L""},
+      {"Sorted out", 0, [](auto nv) { return nv->get_Sorted(nullptr); }, E_POINTER, L""},
+      {"_NewEnum out", 0, [](auto nv) { return nv->get__NewEnum(nullptr); }, E_POINTER, L""},
+      {"_MemberEnum out", 0, [](auto nv) { return nv->get__MemberEnum(nullptr); }, E_POINTER, L""},
+      {"Insert of nothing", 0, [](auto nv) { return nv->Insert(nullptr); }, E_POINTER, L""},
+      {"member Name out", 0, [](auto nv) { return Item(nv, L"a")->get_Name(nullptr); }, E_POINTER, L""},
+      {"member Value out", 0, [](auto nv) { return Item(nv, L"a")->get_Value(nullptr); }, E_POINTER, L""},
+      {"member Parent out", 0, [](auto nv) { return Item(nv, L"a")->get_Parent(nullptr); }, E_POINTER,
        L""},
-      {"frozen Add", true, false, [&](auto nv) { return nv->Add(Bstr(L"c").Get(), value.AddressOf(), nullptr); },
+      {"frozen Add", kFrozen, [&](auto nv) { return nv->Add(Bstr(L"c").Get(), value.AddressOf(), nullptr); },
        E_ACCESSDENIED, L""},
-      {"frozen SetSize", true, false, [](auto nv) { return nv->SetSize(100); }, E_ACCESSDENIED, L""},
-      {"frozen Style", true, false, [](auto nv) { return nv->put_Style(qxnvStyleConstants(0)); }, E_ACCESSDENIED,
+      {"frozen SetSize", kFrozen, [](auto nv) { return nv->SetSize(100); }, E_ACCESSDENIED, L""},
+      {"frozen Style", kFrozen, [](auto nv) { return nv->put_Style(qxnvStyleConstants(0)); }, E_ACCESSDENIED,
        L""},
-      {"frozen Sorted", true, false, [](auto nv) { return nv->put_Sorted(VARIANT_FALSE); }, E_ACCESSDENIED, L""},
-      {"frozen Rename to itself", true, false, [](auto nv) { return nv->Rename(Bstr(L"a").Get(), Bstr(L"a").Get()); },
+      {"frozen Sorted", kFrozen, [](auto nv) { return nv->put_Sorted(VARIANT_FALSE); }, E_ACCESSDENIED, L""},
+      {"frozen Rename to itself", kFrozen, [](auto nv) { return nv->Rename(Bstr(L"a").Get(), Bstr(L"a").Get()); },
        E_ACCESSDENIED, L""},
-      {"frozen Remove of a missing name", true, false, [](auto nv) { return nv->Remove(Bstr(L"zz").Get()); },
+      {"frozen Remove of a missing name", kFrozen, [](auto nv) { return nv->Remove(Bstr(L"zz").Get()); },
        E_ACCESSDENIED, L""},
-      {"frozen Clear", true, false, [](auto nv) { return nv->Clear(); }, E_ACCESSDENIED, L""},
-      {"frozen LoadFromString", true, false, [](auto nv) { return nv->LoadFromString(Bstr(L"c=1").Get()); },
+      {"frozen Clear", kFrozen, [](auto nv) { return nv->Clear(); }, E_ACCESSDENIED, L""},
+      {"frozen LoadFromString", kFrozen, [](auto nv) { return nv->LoadFromString(Bstr(L"c=1").Get()); },
        E_ACCESSDENIED, L""},
-      {"frozen Copy", true, true, [&](auto nv) { return nv->Copy(&foreign, VARIANT_TRUE, nullptr); },
+      {"frozen Copy", kFrozen | kStale, [&](auto nv) { return nv->Copy(&foreign, VARIANT_TRUE, nullptr); },
        E_ACCESSDENIED, L""},
-      {"frozen Merge", true, true,
+      {"frozen Merge", kFrozen | kStale,
        [&](auto nv) { return nv->Merge(mergeSource.Get(), VARIANT_TRUE); },
        E_ACCESSDENIED, L""},
-      {"frozen Refresh", true, false, [](auto nv) { return As<IRefresh>(nv)->Refresh(); },
+      {"frozen Refresh", kFrozen, [](auto nv) { return As<IRefresh>(nv)->Refresh(); },
        E_ACCESSDENIED, L""},
-      {"frozen SlimFast", true, false, [](auto nv) { return As<ISlimFast>(nv)->SlimFast(0); },
+      {"frozen SlimFast", kFrozen, [](auto nv) { return As<ISlimFast>(nv)->SlimFast(0); },
        E_ACCESSDENIED, L""},
-      {"frozen member Value", true, false, [&](auto nv) { return Item(nv, L"a")->put_Value(value.Get()); },
+      {"frozen member Value", kFrozen, [&](auto nv) { return Item(nv, L"a")->put_Value(value.Get()); },
        E_ACCESSDENIED, L""},
-      {"frozen member Rename", true, false, [](auto nv) { return Member(nv, L"a")->Rename(Bstr(L"c").Get()); },
+      {"frozen member Rename", kFrozen, [](auto nv) { return Member(nv, L"a")->Rename(Bstr(L"c").Get()); },
        E_ACCESSDENIED, L""},
-      {"frozen member Detach", true, false, [](auto nv) { return Member(nv, L"a")->Detach(); }, E_ACCESSDENIED, L""},
+      {"frozen member Detach", kFrozen, [](auto nv) { return Member(nv, L"a")->Detach(); }, E_ACCESSDENIED, L""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     auto nv = Make({L"b", L"a"});
-    if (row.frozen) {
+    if (row.setup & kFrozen) {
       ASSERT_EQ(S_OK, nv->Freeze());
     }
-    if (row.stale) PutThreadError(L"stale");
+    if (row.setup & kStale) PutThreadError(L"stale");
     EXPECT_TRUE(Fails(row.hr, row.call(nv.Get()), row.description));
     EXPECT_EQ((List{L"a", L"b"}), Names(nv.Get()));
     EXPECT_EQ(1, ValueOf(Item(nv.Get(), L"b").Get()));

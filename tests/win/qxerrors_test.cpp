@@ -86,44 +86,37 @@ TEST(QXErrors, RefusalsReportAndChangeNothing) {
   VARIANT object;
   VariantInit(&object);
   V_VT(&object) = VT_DISPATCH;
-  using Call = std::function<HRESULT(_QXErrors*)>;
-  const struct {
-    const char* label;
-    bool frozen;
-    Call call;
-    HRESULT hr;
-    std::wstring description;
-  } rows[] = {
-      {"Item 0", false, [](auto e) { ComPtr<_QXError> v; return e->get_Item(0, v.Put()); }, E_INVALIDARG, L""},
-      {"Item past the end", false, [](auto e) { ComPtr<_QXError> v; return e->get_Item(2, v.Put()); }, E_INVALIDARG,
+  const Refusal<_QXErrors> rows[] = {  // setup 1: frozen first
+      {"Item 0", 0, [](auto e) { ComPtr<_QXError> v; return e->get_Item(0, v.Put()); }, E_INVALIDARG, L""},
+      {"Item past the end", 0, [](auto e) { ComPtr<_QXError> v; return e->get_Item(2, v.Put()); }, E_INVALIDARG,
        L""},
-      {"Item out", false, [](auto e) { return e->get_Item(1, nullptr); }, E_POINTER, L""},
-      {"Count out", false, [](auto e) { return e->get_Count(nullptr); }, E_POINTER, L""},
-      {"ReadOnly out", false, [](auto e) { return e->get_ReadOnly(nullptr); }, E_POINTER, L""},
-      {"_NewEnum out", false, [](auto e) { return e->get__NewEnum(nullptr); }, E_POINTER, L""},
-      {"view Description out", false, [](auto e) { return ViewOf(e, 1)->get_Description(nullptr); }, E_POINTER, L""},
-      {"view Cause out", false, [](auto e) { return ViewOf(e, 1)->get_Cause(nullptr); }, E_POINTER, L""},
-      {"object Cause", false, [&](auto e) { return AddEntry(e, 2, L"x", nullptr, object); }, kObjectNotAllowed,
+      {"Item out", 0, [](auto e) { return e->get_Item(1, nullptr); }, E_POINTER, L""},
+      {"Count out", 0, [](auto e) { return e->get_Count(nullptr); }, E_POINTER, L""},
+      {"ReadOnly out", 0, [](auto e) { return e->get_ReadOnly(nullptr); }, E_POINTER, L""},
+      {"_NewEnum out", 0, [](auto e) { return e->get__NewEnum(nullptr); }, E_POINTER, L""},
+      {"view Description out", 0, [](auto e) { return ViewOf(e, 1)->get_Description(nullptr); }, E_POINTER, L""},
+      {"view Cause out", 0, [](auto e) { return ViewOf(e, 1)->get_Cause(nullptr); }, E_POINTER, L""},
+      {"object Cause", 0, [&](auto e) { return AddEntry(e, 2, L"x", nullptr, object); }, kObjectNotAllowed,
        kObjectNotAllowedText},
-      {"object Cause of AddErrorInfo", false, [&](auto e) { return e->AddErrorInfo(2, nullptr, object, nullptr); },
+      {"object Cause of AddErrorInfo", 0, [&](auto e) { return e->AddErrorInfo(2, nullptr, object, nullptr); },
        kObjectNotAllowed, kObjectNotAllowedText},
       {"AddErrorInfo of no error object", false,
        [](auto e) { return e->AddErrorInfo(2, NewNamedValues().Get(), Missing(), nullptr); }, E_INVALIDARG, L""},
-      {"frozen Add", true, [](auto e) { return AddEntry(e, 2, L"late"); }, E_ACCESSDENIED, L""},
+      {"frozen Add", 1, [](auto e) { return AddEntry(e, 2, L"late"); }, E_ACCESSDENIED, L""},
       {"frozen AddErrorInfo", true,
        [](auto e) {
          PutThreadError(L"to copy");
          return e->AddErrorInfo(2, nullptr, Missing(), nullptr);
        },
        E_ACCESSDENIED, L""},
-      {"frozen SetSize", true, [](auto e) { return e->SetSize(100); }, E_ACCESSDENIED, L""},
-      {"frozen SetSize to the count", true, [](auto e) { return e->SetSize(1); }, E_ACCESSDENIED, L""},
+      {"frozen SetSize", 1, [](auto e) { return e->SetSize(100); }, E_ACCESSDENIED, L""},
+      {"frozen SetSize to the count", 1, [](auto e) { return e->SetSize(1); }, E_ACCESSDENIED, L""},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.label);
     auto errors = NewErrors();
     ASSERT_EQ(S_OK, AddEntry(errors.Get(), 1, L"one"));
-    if (row.frozen) {
+    if (row.setup == 1) {
       ASSERT_EQ(S_OK, errors->Freeze());
     }
     V_DISPATCH(&object) = errors.Get();  // not AddRef'd: the callee only reads the variant

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <thread>
 #include <type_traits>
@@ -112,6 +113,17 @@ class NoTypeInfoDispatch : public I {
   HRESULT STDMETHODCALLTYPE Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override {
     return DISP_E_MEMBERNOTFOUND;
   }
+};
+
+// One row of a class's table of refusals: after the suite's own set-up for `setup`, `call` fails
+// with `hr` and leaves a library error object with `description`.
+template <class T>
+struct Refusal {
+  const char* label;
+  int setup;
+  std::function<HRESULT(T*)> call;
+  HRESULT hr;
+  std::wstring description;
 };
 
 // ---- Test doubles of foreign objects. They live on the stack and count their references in
