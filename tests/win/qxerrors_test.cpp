@@ -86,6 +86,10 @@ TEST(QXErrors, RefusalsReportAndChangeNothing) {
   VARIANT object;
   VariantInit(&object);
   V_VT(&object) = VT_DISPATCH;
+  VARIANT byReference;  // how a script passes a variable holding an object
+  VariantInit(&byReference);
+  V_VT(&byReference) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&byReference) = &object;
   const Refusal<_QXErrors> rows[] = {  // setup 1: frozen first
       {"Item 0", 0, [](auto e) { ComPtr<_QXError> v; return e->get_Item(0, v.Put()); }, E_INVALIDARG, L""},
       {"Item past the end", 0, [](auto e) { ComPtr<_QXError> v; return e->get_Item(2, v.Put()); }, E_INVALIDARG,
@@ -98,6 +102,8 @@ TEST(QXErrors, RefusalsReportAndChangeNothing) {
       {"view Cause out", 0, [](auto e) { return ViewOf(e, 1)->get_Cause(nullptr); }, E_POINTER, L""},
       {"object Cause", 0, [&](auto e) { return AddEntry(e, 2, L"x", nullptr, object); }, kObjectNotAllowed,
        kObjectNotAllowedText},
+      {"object Cause by reference", 0, [&](auto e) { return AddEntry(e, 2, L"x", nullptr, byReference); },
+       kObjectNotAllowed, kObjectNotAllowedText},
       {"object Cause of AddErrorInfo", 0, [&](auto e) { return e->AddErrorInfo(2, nullptr, object, nullptr); },
        kObjectNotAllowed, kObjectNotAllowedText},
       {"AddErrorInfo of no error object", false,
