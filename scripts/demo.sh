@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs the example clients of examples/ with the 64-bit and, where 32-bit programs can run, the
 # 32-bit DLL, and prints what each one shows: the property bag from VBScript and JScript,
-# QXErrors from VBScript, QXAsynchStatus from JScript, and the C++ client (qxsdk_client.exe).
+# the thread-safe bag (MTNVS) from JScript, QXErrors from VBScript, QXAsynchStatus from JScript,
+# and the C++ client (qxsdk_client.exe).
 #
 # Usage: scripts/demo.sh                installs what is missing, builds both DLLs, registers
 #                                       them in the private Wine prefix and runs the examples
