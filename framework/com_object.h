@@ -53,14 +53,14 @@ template <class E>
 struct EntryInterface {
   using type = E;
 };
-template <class I>
-struct EntryInterface<Dual<I>> {
+template <class I, class F>
+struct EntryInterface<Dual<I, F>> {
   using type = I;
 };
 template <class E>
 inline constexpr bool kIsDual = false;
-template <class I>
-inline constexpr bool kIsDual<Dual<I>> = true;
+template <class I, class F>
+inline constexpr bool kIsDual<Dual<I, F>> = true;
 
 template <class I, class... Bases>
 bool AnswersFor(REFIID iid, InterfaceList<Bases...>) {

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "framework/com_object.h"
+#include "namedvalues/dispatch_fast_path.h"
 #include "framework/owners.h"
 #include "module/interfaces.h"
 #include "namedvalues/name_rules.h"
@@ -10,7 +11,7 @@ namespace qx {
 
 class CNamedValues;
 
-class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}, com::Dual<INamedValue2>,
+class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}, com::Dual<INamedValue2, NamedValueFastPath>,
                                                 ISupportErrorInfo, ISlimFast, IRefresh> {
  public:
   // Answers the implementation object itself, so that a collection recognises its own kind of

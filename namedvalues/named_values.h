@@ -3,6 +3,7 @@
 #pragma once
 
 #include "framework/com_object.h"
+#include "namedvalues/dispatch_fast_path.h"
 #include "module/interfaces.h"
 #include "namedvalues/named_value.h"
 #include "qx/core/item_store.h"
@@ -10,7 +11,7 @@
 namespace qx {
 
 class CNamedValues final
-    : public com::ComObject<CNamedValues, com::ClassOptions{.aggregatable = true}, com::Dual<INamedValues2>,
+    : public com::ComObject<CNamedValues, com::ClassOptions{.aggregatable = true}, com::Dual<INamedValues2, NamedValuesFastPath>,
                             ISupportErrorInfo, ISlimFast, ITraverse, IRefresh, INameResolver> {
  public:
   CNamedValues();
