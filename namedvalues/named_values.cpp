@@ -35,13 +35,19 @@ void CNamedValues::ReleaseAll() noexcept {
   });
 }
 
+NameRef CNamedValues::SearchKey(NameRef name, UniqueBstr& holder) const {
+  if (!style_.localeSensitive || name.IsNull() || name.data[name.length] == u'\0') return name;
+  holder = CopyName(name);
+  return NameOf(holder.Get());
+}
+
 // Finds the key; replaces the value of a member that has it (`assign`), or stores a new member
-// made by `make`.
+// made by `make` (which copies the key into the member).
 template <class Assign, class Make>
-HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make) {
-  const auto [found, position] = items_.Find(NameOf(key.Get()));
+HRESULT CNamedValues::Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make) {
+  const auto [found, position] = items_.Find(key);
   if (found) {
-    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
+    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, CopyName(key).Get());
     CNamedValue* existing = items_.NameAt(position);
     const HRESULT hr = assign(existing);
     if (FAILED(hr)) return PropagateHResult(hr);
@@ -54,7 +60,7 @@ HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue**
 
   ComPtr<CNamedValue> member;
   try {
-    member = make(std::move(key));
+    member = make(key);
   } catch (const com::ComError& e) {
     return PropagateHResult(e.Code());
   }
@@ -75,32 +81,30 @@ HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue**
 
 HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, NamedValue** item) noexcept {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
-    // The key is the trimmed name, as a BSTR of its own: it becomes the member's name.
-    UniqueBstr key;
-    if (name) {
-      const NameRef trimmed = NormalizeName(style_, NameOf(name));
-      key = trimmed.length == SysStringLen(name) ? UniqueBstr::Copy(name) : CopyName(trimmed);
-    }
+    // The key is the trimmed name; the new member keeps its own copy.
+    UniqueBstr holder;
+    const NameRef key = SearchKey(name ? NormalizeName(style_, NameOf(name)) : NameRef{}, holder);
     return Place(
-        std::move(key), replaceDuplicates, item, [&](CNamedValue* existing) { return existing->AssignValue(value); },
-        [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), value); });
+        key, replaceDuplicates, item, [&](CNamedValue* existing) { return existing->AssignValue(value); },
+        [&](NameRef newKey) { return CNamedValue::Make(this, newKey, value); });
   });
 }
 
 HRESULT CNamedValues::AddLoaded(NameRef name, NameRef valueText) noexcept {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
     // The parts are copied once each, straight into what the member keeps.
-    UniqueBstr key = name.IsNull() ? UniqueBstr() : CopyName(NormalizeName(style_, name));
+    UniqueBstr holder;
+    const NameRef key = SearchKey(name.IsNull() ? NameRef{} : NormalizeName(style_, name), holder);
     UniqueVariant value;
     V_VT(value.AddressOf()) = VT_BSTR;
     V_BSTR(value.AddressOf()) = valueText.IsNull() ? nullptr : CopyName(valueText).Detach();
     return Place(
-        std::move(key), true, nullptr,
+        key, true, nullptr,
         [&](CNamedValue* existing) {
           existing->TakeValue(std::move(value));
           return S_OK;
         },
-        [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), std::move(value)); });
+        [&](NameRef newKey) { return CNamedValue::Make(this, newKey, std::move(value)); });
   });
 }
 

@@ -68,8 +68,11 @@ class CNamedValues final
   // InternalAdd for an entry of the text form: the name part (trimmed here) and the value part
   // become the member's name and string value, replacing a duplicate.
   HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;
+  // `name` as the name order is searched with: the locale comparisons read up to a NUL, so a
+  // name trimmed out of a longer text is copied (into `holder`) for them.
+  NameRef SearchKey(NameRef name, com::UniqueBstr& holder) const;
   template <class Assign, class Make>
-  HRESULT Place(com::UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
+  HRESULT Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
   // Lets every member go: parent links cleared, references released.
   void ReleaseAll() noexcept;
 
