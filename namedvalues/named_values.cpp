@@ -1,6 +1,7 @@
 #include "namedvalues/named_values.h"
 
 #include <memory>
+#include <vector>
 
 #include "common/error_reporter.h"
 #include "framework/boundary.h"
@@ -106,6 +107,26 @@ HRESULT CNamedValues::AddLoaded(NameRef name, NameRef valueText) noexcept {
         },
         [&](NameRef newKey) { return CNamedValue::Make(this, newKey, std::move(value)); });
   });
+}
+
+bool CNamedValues::CopyMembersFrom(const CNamedValues& source) noexcept {
+  try {
+    // A counted snapshot: copying a value may run its object's code.
+    std::vector<ComPtr<CNamedValue>> members;
+    members.reserve(static_cast<size_t>(source.items_.Count()));
+    for (CNamedValue* member : source.items_.PublicOrder()) members.emplace_back(member);
+    for (const auto& member : members) {
+      UniqueBstr holder;
+      const NameRef key = SearchKey(NormalizeName(style_, member->Name()), holder);
+      const HRESULT hr = Place(
+          key, false, nullptr, [](CNamedValue*) { return E_FAIL; },
+          [&](NameRef newKey) { return CNamedValue::Make(this, newKey, member->Value()); });
+      if (FAILED(hr)) return false;
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 HRESULT CNamedValues::Lookup(const VARIANT& index, CNamedValue** member) {

@@ -73,6 +73,10 @@ class CNamedValues final
   NameRef SearchKey(NameRef name, com::UniqueBstr& holder) const;
   template <class Assign, class Make>
   HRESULT Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
+  // Copies the members of `source` into this empty collection of the same style, in the
+  // source's public order, as Merge would; false when one of them cannot be copied so (the
+  // caller then starts over by Merge).
+  bool CopyMembersFrom(const CNamedValues& source) noexcept;
   // Lets every member go: parent links cleared, references released.
   void ReleaseAll() noexcept;
 
