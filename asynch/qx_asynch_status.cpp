@@ -18,9 +18,14 @@ HRESULT CopyOut(const com::UniqueVariant& stored, VARIANT* out) noexcept {
 
 // Stores a copy of a caller's value. A by-reference value is stored as the value it points to,
 // never as the caller's pointer, which would not outlive the call.
+// The copy is made before the old value goes, and the old value's release (which may run client
+// code) comes after the new one is in place; a failed copy leaves nothing stored.
 HRESULT CopyIn(com::UniqueVariant& stored, const VARIANT& value) noexcept {
-  stored.Reset();
-  return VariantCopyInd(stored.AddressOf(), const_cast<VARIANT*>(&value));
+  com::UniqueVariant copy;
+  const HRESULT hr = VariantCopyInd(copy.AddressOf(), const_cast<VARIANT*>(&value));
+  if (FAILED(hr)) copy.Reset();
+  stored = std::move(copy);
+  return hr;
 }
 
 }  // namespace
@@ -55,9 +60,13 @@ HRESULT CQXAsynchStatus::put_Status(CallStatusConstants newVal) {
   // A sink may drop the last reference to this object from inside the event.
   const com::ComPtr<IUnknown> keepAlive(ControllingUnknown());
   status_ = decision.stored;
-  const LONG notified = events_.Fire_OnStatusChange(status_);
+  // Whether this call completes follows the status it stored, not the status after the sinks
+  // ran: a sink may change it again (complete it, reset it), and that change signals for
+  // itself. So each completing call signals exactly once.
+  const bool completes = asynch::SignalsCompletion(decision.stored);
+  const LONG notified = events_.Fire_OnStatusChange(decision.stored);
   if (notified < 0) return notified;
-  if (completionEvent_ && asynch::SignalsCompletion(status_) && !SetEvent(completionEvent_.Get())) {
+  if (completes && completionEvent_ && !SetEvent(completionEvent_.Get())) {
     SetLibraryErrorWithSystemText(msg::kAsynchComplete, GetLastError(), L"");
     return LibraryCode(msg::kAsynchComplete);
   }

@@ -17,9 +17,18 @@ std::size_t DynamicCookieArray::Add(DWORD gitCookie) {
   return slots_.Add(gitCookie);
 }
 
-bool DynamicCookieArray::Remove(std::size_t index) noexcept {
+DWORD DynamicCookieArray::Take(std::size_t index) noexcept {
   const auto held = lock_.Lock();
-  return slots_.Remove(index);
+  const DWORD gitCookie = index < slots_.Size() ? slots_.At(index) : 0;
+  if (gitCookie) slots_.Remove(index);
+  return gitCookie;
+}
+
+std::vector<DWORD> DynamicCookieArray::Snapshot() const {
+  const auto held = lock_.Lock();
+  std::vector<DWORD> copy(slots_.Size());
+  for (std::size_t i = 0; i < copy.size(); ++i) copy[i] = slots_.At(i);
+  return copy;
 }
 
 DWORD DynamicCookieArray::GetAt(std::size_t index) const noexcept {
@@ -51,9 +60,10 @@ QXSDKIConnectionPointImpl::QXSDKIConnectionPointImpl(IUnknown* owner, REFIID eve
 QXSDKIConnectionPointImpl::~QXSDKIConnectionPointImpl() {
   TraceScope trace("QXSDKIConnectionPointImpl.Destruct", 200, 4);
   if (!git_) return;
+  // Each slot is emptied before its sink is let go: revoking releases the sink.
   const std::size_t size = cookies_.GetSize();
   for (std::size_t i = 0; i < size; ++i) {
-    if (const DWORD cookie = cookies_.GetAt(i)) git_->RevokeInterfaceFromGlobal(cookie);
+    if (const DWORD cookie = cookies_.Take(i)) git_->RevokeInterfaceFromGlobal(cookie);
   }
 }
 
@@ -85,11 +95,14 @@ HRESULT QXSDKIConnectionPointImpl::Advise(IUnknown* sink, DWORD* cookie) {
   HRESULT hr = sink->QueryInterface(eventIid_, events.PutVoid());
   if (hr == E_NOINTERFACE) return CONNECT_E_CANNOTCONNECT;
   if (FAILED(hr)) return hr;
-  // The event interface is a dispinterface, so the pointer is an IDispatch and is kept as one:
-  // the platform's own dispatch marshaler then serves every apartment, with no dependence on how
-  // (or whether) the type library that describes the event interface is registered.
+  // The event interface is a dispinterface, so the pointer is normally an IDispatch and is kept
+  // as one: the platform's own dispatch marshaler then serves every apartment, with no
+  // dependence on how (or whether) the type library that describes the event interface is
+  // registered. A sink that answers the event interface but not IDispatch is still connected,
+  // kept as IUnknown; firing cannot call it and passes it over.
   DWORD gitCookie = 0;
   hr = git_->RegisterInterfaceInGlobal(events.Get(), IID_IDispatch, &gitCookie);
+  if (hr == E_NOINTERFACE) hr = git_->RegisterInterfaceInGlobal(events.Get(), IID_IUnknown, &gitCookie);
   if (FAILED(hr)) return hr;
   try {
     *cookie = static_cast<DWORD>(cookies_.Add(gitCookie) + 1);
@@ -101,12 +114,11 @@ HRESULT QXSDKIConnectionPointImpl::Advise(IUnknown* sink, DWORD* cookie) {
 }
 
 HRESULT QXSDKIConnectionPointImpl::Unadvise(DWORD cookie) {
-  if (cookie < 1 || cookie > cookies_.GetSize()) return CONNECT_E_NOCONNECTION;
-  const DWORD gitCookie = cookies_.GetAt(cookie - 1);
+  // The slot is emptied first, under the lock: a firing meanwhile either fetched the sink
+  // already or never sees it, and the others' slots are untouched. Revoking releases the sink.
+  const DWORD gitCookie = cookie < 1 ? 0 : cookies_.Take(cookie - 1);
   if (gitCookie == 0) return CONNECT_E_NOCONNECTION;
-  const HRESULT hr = git_->RevokeInterfaceFromGlobal(gitCookie);
-  cookies_.Remove(cookie - 1);
-  return hr;
+  return git_->RevokeInterfaceFromGlobal(gitCookie);
 }
 
 HRESULT QXSDKIConnectionPointImpl::EnumConnections(IEnumConnections** out) {
@@ -115,14 +127,16 @@ HRESULT QXSDKIConnectionPointImpl::EnumConnections(IEnumConnections** out) {
   if (cookies_.GetActiveCount() < 1) return CONNECT_E_NOCONNECTION;
   try {
     auto snapshot = std::make_shared<com::EnumConnections::Snapshot>();
-    cookies_.Read([&](const CookieSlots& slots) {
-      for (std::size_t i = 0; i < slots.Size(); ++i) {
-        if (slots.At(i) == 0) continue;
-        CONNECTDATA entry{nullptr, static_cast<DWORD>(i + 1)};
-        git_->GetInterfaceFromGlobal(slots.At(i), IID_IUnknown, reinterpret_cast<void**>(&entry.pUnk));
-        snapshot->Adopt(entry);
+    // The sinks are fetched outside the table's lock (fetching may run a sink's own code).
+    const std::vector<DWORD> slots = cookies_.Snapshot();
+    for (std::size_t i = 0; i < slots.size(); ++i) {
+      if (slots[i] == 0) continue;
+      CONNECTDATA entry{nullptr, static_cast<DWORD>(i + 1)};
+      if (FAILED(git_->GetInterfaceFromGlobal(slots[i], IID_IUnknown, reinterpret_cast<void**>(&entry.pUnk)))) {
+        continue;  // disconnected since the copy was taken
       }
-    });
+      snapshot->Adopt(entry);
+    }
     *out = com::MakeCom<com::EnumConnections>(std::move(snapshot), 0).Detach();
     return S_OK;
   } catch (const std::bad_alloc&) {
@@ -137,13 +151,7 @@ HRESULT QXSDKIConnectionPointImpl::FireEvent(DISPID id, VARIANT* args, int count
     const DWORD gitCookie = cookies_.GetAt(i);
     if (gitCookie == 0) continue;
     com::ComPtr<IUnknown> sink;
-    HRESULT hr = git_->GetInterfaceFromGlobal(gitCookie, IID_IUnknown, sink.PutVoid());
-    if (FAILED(hr)) {
-      // A sink disconnected between reading its slot and fetching it is simply gone; any other
-      // failure ends the firing.
-      if (cookies_.GetAt(i) != gitCookie) continue;
-      return hr;
-    }
+    if (FAILED(git_->GetInterfaceFromGlobal(gitCookie, IID_IUnknown, sink.PutVoid()))) continue;
     // A sink that cannot give IDispatch, for whatever reason, is passed over like one that
     // lacks it: one broken sink does not silence the others.
     const auto dispatch = sink.TryQuery<IDispatch>();

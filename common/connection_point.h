@@ -16,6 +16,7 @@
 #include <olectl.h>
 
 #include <cstddef>
+#include <vector>
 
 #include "framework/owners.h"
 #include "qx/core/cookie_slots.h"
@@ -28,19 +29,17 @@ class DynamicCookieArray {
  public:
   // Puts `gitCookie` in the lowest free slot and returns the slot's index. Throws std::bad_alloc.
   std::size_t Add(DWORD gitCookie);
-  // Frees slot `index`; false when it is out of range or already free.
-  bool Remove(std::size_t index) noexcept;
+  // Frees slot `index` and returns the table cookie it held (0 when it is out of range or
+  // already free). The caller revokes that cookie after the slot is free, so a firing never
+  // reads a slot whose cookie is already revoked.
+  DWORD Take(std::size_t index) noexcept;
   // The table cookie in slot `index` (0: free); `index` must be below GetSize().
   DWORD GetAt(std::size_t index) const noexcept;
   std::size_t GetSize() const noexcept;
   LONG GetActiveCount() const noexcept;
 
-  // Runs `read(slots)` under the lock (for a consistent snapshot of every connection).
-  template <class Reader>
-  decltype(auto) Read(Reader&& read) const {
-    const auto held = lock_.Lock();
-    return read(static_cast<const CookieSlots&>(slots_));
-  }
+  // A consistent copy of every slot (0: free), taken under the lock. Throws std::bad_alloc.
+  std::vector<DWORD> Snapshot() const;
 
  private:
   mutable com::CriticalSection lock_;
@@ -50,7 +49,9 @@ class DynamicCookieArray {
 class QXSDKIConnectionPointImpl : public IConnectionPoint {
  public:
   // `owner` is the owning object's controlling unknown (no reference is taken); `eventIid` is
-  // the dispinterface its sinks implement (sinks are called through IDispatch).
+  // the dispinterface its sinks implement. A sink is accepted when it answers that interface;
+  // events reach it through IDispatch, so a sink that does not answer IDispatch is connected
+  // but passed over when events fire.
   QXSDKIConnectionPointImpl(IUnknown* owner, REFIID eventIid) noexcept;
   virtual ~QXSDKIConnectionPointImpl();
   QXSDKIConnectionPointImpl(const QXSDKIConnectionPointImpl&) = delete;
@@ -70,7 +71,9 @@ class QXSDKIConnectionPointImpl : public IConnectionPoint {
 
   // Calls event method `id` on every connected sink, with `count` arguments in dispatch order
   // (last argument first). `result` receives each sink's return value in turn. The table's lock
-  // is never held while a sink runs, so a sink may connect or disconnect from inside an event.
+  // is never held while a sink runs, so a sink may connect or disconnect from inside an event. A
+  // sink that cannot be fetched (disconnected meanwhile, or its apartment gone) is skipped; the
+  // others still hear the event.
   virtual HRESULT FireEvent(DISPID id, VARIANT* args, int count, VARIANT* result) noexcept;
 
   REFIID EventIid() const noexcept { return eventIid_; }

@@ -154,9 +154,10 @@ class UniqueVariant {
   UniqueVariant(UniqueVariant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
   UniqueVariant& operator=(UniqueVariant&& other) noexcept {
     if (this != &other) {
-      Reset();
+      VARIANT old = v_;
       v_ = other.v_;
       VariantInit(&other.v_);
+      VariantClear(&old);
     }
     return *this;
   }
@@ -164,18 +165,22 @@ class UniqueVariant {
 
   // Adopts the contents of `v`; `v` is left VT_EMPTY.
   void Attach(VARIANT& v) noexcept {
-    Reset();
+    VARIANT old = v_;
     v_ = v;
     VariantInit(&v);
+    VariantClear(&old);
   }
   // Gives the contents away into `out`, which must hold nothing that needs freeing.
   void Detach(VARIANT* out) noexcept {
     *out = v_;
     VariantInit(&v_);
   }
+  // The owner is empty before the old value is cleared: clearing an object value runs its
+  // release, which may read this owner again.
   void Reset() noexcept {
-    VariantClear(&v_);
+    VARIANT old = v_;
     VariantInit(&v_);
+    VariantClear(&old);
   }
   VARIANT* Put() noexcept {
     Reset();

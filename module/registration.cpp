@@ -7,6 +7,7 @@
 // ForceRemove key is removed with everything below it (and replaced whole on registration).
 #include "module/registration.h"
 
+#include <cwchar>
 #include <optional>
 #include <string>
 #include <vector>
@@ -206,9 +207,77 @@ HRESULT LoadOwnTypeLibrary(const std::wstring& modulePath, ComPtr<ITypeLib>& lib
   return LoadTypeLibEx(modulePath.c_str(), REGKIND_NONE, library.Put());
 }
 
+HRESULT LibraryAttributes(ITypeLib* library, TLIBATTR& out) {
+  TLIBATTR* attributes = nullptr;
+  const HRESULT hr = library->GetLibAttr(&attributes);
+  if (FAILED(hr)) return hr;
+  out = *attributes;
+  library->ReleaseTLibAttr(attributes);
+  return S_OK;
+}
+
+// Wine's type-library marshaler, which serves the library's own interfaces across apartments,
+// looks the library up under locale 0 only, while the library registers under its own locale.
+// So the registration of this bitness is mirrored under locale 0: under each classes root that
+// holds the own-locale entry (the per-user functions may fall back to the machine's root).
+std::wstring HexText(unsigned value) {
+  wchar_t text[16];
+  swprintf(text, 16, L"%x", value);
+  return text;
+}
+
+struct NeutralLocaleEntry {
+  std::wstring versionPath;  // TypeLib\{libid}\major.minor
+  std::wstring ownLocale;    // the library's locale, as the key names it
+  std::wstring platform;     // win32 or win64
+};
+
+NeutralLocaleEntry NeutralLocaleOf(const TLIBATTR& a) {
+  return {L"TypeLib\\" + GuidText(a.guid) + L"\\" + HexText(a.wMajorVerNum) + L"." + HexText(a.wMinorVerNum),
+          HexText(a.lcid), a.syskind == SYS_WIN64 ? L"win64" : L"win32"};
+}
+
+std::vector<RegKey> NeutralLocaleKeys(const NeutralLocaleEntry& entry, const std::wstring& modulePath) {
+  RegKey locale = EmptyKey(L"0");
+  locale.children.push_back(Key(entry.platform, modulePath));
+  RegKey version = EmptyKey(entry.versionPath, Removal::NoRemove);
+  version.children.push_back(std::move(locale));
+  return {std::move(version)};
+}
+
+// The classes roots to visit: the user's own classes first when registering per user.
+std::vector<bool> ClassesRoots(bool perUser) { return perUser ? std::vector<bool>{true, false} : std::vector<bool>{false}; }
+
+HRESULT RegisterNeutralLocale(const TLIBATTR& a, const std::wstring& modulePath, bool perUser) {
+  if (a.lcid == 0) return S_OK;
+  const NeutralLocaleEntry entry = NeutralLocaleOf(a);
+  for (const bool userRoot : ClassesRoots(perUser)) {
+    com::UniqueRegKey root, own;
+    if (FAILED(OpenClassesRoot(userRoot, root))) continue;
+    const std::wstring ownPath = entry.versionPath + L"\\" + entry.ownLocale + L"\\" + entry.platform;
+    if (RegOpenKeyExW(root.Get(), ownPath.c_str(), 0, KEY_READ, own.Put()) != ERROR_SUCCESS) continue;
+    const HRESULT hr = Apply(NeutralLocaleKeys(entry, modulePath), true, userRoot);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
+HRESULT UnregisterNeutralLocale(const TLIBATTR& a, const std::wstring& modulePath, bool perUser) {
+  if (a.lcid == 0) return S_OK;
+  const NeutralLocaleEntry entry = NeutralLocaleOf(a);
+  for (const bool userRoot : ClassesRoots(perUser)) {
+    const HRESULT hr = Apply(NeutralLocaleKeys(entry, modulePath), false, userRoot);
+    if (FAILED(hr)) return hr;
+  }
+  return S_OK;
+}
+
 HRESULT RegisterTypeLibrary(const std::wstring& modulePath, bool perUser) {
   ComPtr<ITypeLib> library;
   HRESULT hr = LoadOwnTypeLibrary(modulePath, library);
+  if (FAILED(hr)) return hr;
+  TLIBATTR a;
+  hr = LibraryAttributes(library.Get(), a);
   if (FAILED(hr)) return hr;
   // The help directory is the folder of the help file the library names, if it names one.
   com::UniqueBstr helpFile;
@@ -220,23 +289,22 @@ HRESULT RegisterTypeLibrary(const std::wstring& modulePath, bool perUser) {
   }
   auto* path = const_cast<OLECHAR*>(modulePath.c_str());
   auto* dir = helpDir.empty() ? nullptr : const_cast<OLECHAR*>(helpDir.c_str());
-  if (perUser) {
-    if (auto fn = OleAutomationExport<RegisterForUserFn>("RegisterTypeLibForUser")) {
-      return fn(library.Get(), path, dir);
-    }
-  }
-  return RegisterTypeLib(library.Get(), path, dir);
+  RegisterForUserFn forUser = perUser ? OleAutomationExport<RegisterForUserFn>("RegisterTypeLibForUser") : nullptr;
+  hr = forUser ? forUser(library.Get(), path, dir) : RegisterTypeLib(library.Get(), path, dir);
+  if (FAILED(hr)) return hr;
+  return RegisterNeutralLocale(a, modulePath, perUser);
 }
 
 HRESULT UnregisterTypeLibrary(const std::wstring& modulePath, bool perUser) {
   ComPtr<ITypeLib> library;
   HRESULT hr = LoadOwnTypeLibrary(modulePath, library);
   if (FAILED(hr)) return hr;
-  TLIBATTR* attributes = nullptr;
-  hr = library->GetLibAttr(&attributes);
+  TLIBATTR a;
+  hr = LibraryAttributes(library.Get(), a);
   if (FAILED(hr)) return hr;
-  const TLIBATTR a = *attributes;
-  library->ReleaseTLibAttr(attributes);
+  // The locale-0 mirror goes first, so that the platform finds the version key otherwise empty.
+  hr = UnregisterNeutralLocale(a, modulePath, perUser);
+  if (FAILED(hr)) return hr;
   if (perUser) {
     if (auto fn = OleAutomationExport<UnregisterForUserFn>("UnRegisterTypeLibForUser")) {
       return fn(a.guid, a.wMajorVerNum, a.wMinorVerNum, a.lcid, a.syskind);

@@ -4,6 +4,7 @@
 #include <limits>
 
 #include "common/error_reporter.h"
+#include "common/request_pass.h"
 #include "framework/boundary.h"
 #include "namedvalues/named_values.h"
 
@@ -129,12 +130,18 @@ com::ComPtr<I> CNamedValue::ValueObject() const noexcept {
   return com::ComPtr<IUnknown>(V_UNKNOWN(&converted.Get())).TryQuery<I>();
 }
 
+// Each forwards once per request pass: a value may lead back to this member (a member whose
+// value is itself, or a collection that holds it).
 HRESULT CNamedValue::SlimFast(LONG Reserved) {
+  const RequestPass pass(RequestPass::kSlimFast, this);
+  if (!pass.First()) return S_OK;
   if (auto target = ValueObject<ISlimFast>()) target->SlimFast(Reserved);
   return S_OK;
 }
 
 HRESULT CNamedValue::Refresh() {
+  const RequestPass pass(RequestPass::kRefresh, this);
+  if (!pass.First()) return S_OK;
   if (auto target = ValueObject<IRefresh>()) target->Refresh();
   return S_OK;
 }

@@ -1,9 +1,11 @@
 #include "namedvalues/named_values.h"
 
 #include <memory>
+#include <new>
 #include <vector>
 
 #include "common/error_reporter.h"
+#include "common/variant_text.h"
 #include "framework/boundary.h"
 #include "framework/enum_variant.h"
 #include "namedvalues/enum_named_value.h"
@@ -30,10 +32,28 @@ CNamedValues::CNamedValues() : items_(ComparerFor(style_)) {}
 CNamedValues::~CNamedValues() { ReleaseAll(); }
 
 void CNamedValues::ReleaseAll() noexcept {
-  items_.Clear([](CNamedValue* member) {
-    member->SetParent(nullptr);
-    member->Release();
-  });
+  std::vector<CNamedValue*> leaving;
+  try {
+    leaving.assign(items_.ByInsertion().begin(), items_.ByInsertion().end());
+  } catch (const std::bad_alloc&) {
+    // Without room for the list, the members leave one at a time, each taken out before it
+    // is released.
+    while (!items_.Empty()) {
+      CNamedValue* member = items_.RemoveAtName(items_.Count() - 1);
+      member->SetParent(nullptr);
+      member->Release();
+    }
+    return;
+  }
+  items_.Clear([](CNamedValue* member) { member->SetParent(nullptr); });
+  for (CNamedValue* member : leaving) member->Release();
+}
+
+std::vector<ComPtr<CNamedValue>> CNamedValues::Members() const {
+  std::vector<ComPtr<CNamedValue>> members;
+  members.reserve(static_cast<size_t>(items_.Count()));
+  for (CNamedValue* member : items_.PublicOrder()) members.emplace_back(member);
+  return members;
 }
 
 NameRef CNamedValues::SearchKey(NameRef name, UniqueBstr& holder) const {
@@ -49,13 +69,11 @@ HRESULT CNamedValues::Place(NameRef key, bool replaceDuplicates, NamedValue** it
   const auto [found, position] = items_.Find(key);
   if (found) {
     if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, CopyName(key).Get());
-    CNamedValue* existing = items_.NameAt(position);
-    const HRESULT hr = assign(existing);
+    // Held here: releasing the old value may run client code that removes the member.
+    const ComPtr<CNamedValue> existing(items_.NameAt(position));
+    const HRESULT hr = assign(existing.Get());
     if (FAILED(hr)) return PropagateHResult(hr);
-    if (item) {
-      existing->AddRef();
-      *item = existing;
-    }
+    if (item) existing.CopyTo(item);
     return S_OK;
   }
 
@@ -112,10 +130,7 @@ HRESULT CNamedValues::AddLoaded(NameRef name, NameRef valueText) noexcept {
 bool CNamedValues::CopyMembersFrom(const CNamedValues& source) noexcept {
   try {
     // A counted snapshot: copying a value may run its object's code.
-    std::vector<ComPtr<CNamedValue>> members;
-    members.reserve(static_cast<size_t>(source.items_.Count()));
-    for (CNamedValue* member : source.items_.PublicOrder()) members.emplace_back(member);
-    for (const auto& member : members) {
+    for (const auto& member : source.Members()) {
       UniqueBstr holder;
       const NameRef key = SearchKey(NormalizeName(style_, member->Name()), holder);
       const HRESULT hr = Place(
@@ -171,15 +186,19 @@ HRESULT CNamedValues::Lookup(const VARIANT& index, CNamedValue** member) {
       break;
   }
   // Anything else may still be the name of a member in its text form (the number 5 finds "5").
+  // An object stands for its default value, read once here with a depth limit (reading it runs
+  // the object's code, so nothing of the store is held across it).
+  UniqueVariant plain;
+  if (FAILED(ResolveDefaultValue(key.Get(), plain))) return ReportSystemError(E_INVALIDARG);
   {
     UniqueVariant text;
-    if (SUCCEEDED(VariantChangeType(text.AddressOf(), key.AddressOf(), 0, VT_BSTR))) {
+    if (SUCCEEDED(VariantChangeType(text.AddressOf(), plain.AddressOf(), 0, VT_BSTR))) {
       const auto [found, position] = items_.Find(NameOf(V_BSTR(&text.Get())));
       if (found) return pick(items_.NameAt(position));
     }
   }
   UniqueVariant number;
-  if (FAILED(VariantChangeType(number.AddressOf(), key.AddressOf(), 0, VT_I4))) {
+  if (FAILED(VariantChangeType(number.AddressOf(), plain.AddressOf(), 0, VT_I4))) {
     if (key.Type() == VT_BSTR) return LibraryError(msg::kNameNotFound, V_BSTR(&key.Get()));
     return ReportSystemError(E_INVALIDARG);
   }

@@ -2,6 +2,8 @@
 // collection of uniquely named values kept in insertion order and in name order.
 #pragma once
 
+#include <vector>
+
 #include "framework/com_object.h"
 #include "namedvalues/dispatch_fast_path.h"
 #include "module/interfaces.h"
@@ -77,8 +79,16 @@ class CNamedValues final
   // source's public order, as Merge would; false when one of them cannot be copied so (the
   // caller then starts over by Merge).
   bool CopyMembersFrom(const CNamedValues& source) noexcept;
-  // Lets every member go: parent links cleared, references released.
+  // Lets every member go. The store is emptied and every parent link cleared before the first
+  // reference is released, since a release may run client code that reads this collection.
   void ReleaseAll() noexcept;
+  // The members in public order, each held by a reference of the snapshot: what a member walks
+  // when it calls client code per member (a value's conversion, forwarding, a callback), which
+  // may change the collection meanwhile. Throws std::bad_alloc.
+  std::vector<com::ComPtr<CNamedValue>> Members() const;
+  // Refresh and SlimFast: `forward(CNamedValue&)` for each member, once per request pass.
+  template <class Forward>
+  HRESULT ForwardToMembers(int kind, Forward&& forward);
 
   NameStyle style_;
   bool readOnly_ = false;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/error_reporter.h"
+#include "common/request_pass.h"
 #include "framework/boundary.h"
 #include "namedvalues/named_values.h"
 
@@ -39,23 +40,13 @@ class SortedRestorer {
   bool saved_;
 };
 
-// Shrinks the store's arrays to its members (keeping the larger arrays if that fails), then
-// calls visit(CNamedValue&) for each member in public order. The members are held by a snapshot
-// of their own, since a member's value may change the collection while it is being visited.
-template <class Store, class Visit>
-void ShrinkAndVisit(Store& store, Visit&& visit) {
+// Shrinks the store's arrays to its members (keeping the larger arrays if that fails).
+template <class Store>
+void Shrink(Store& store) noexcept {
   try {
     store.SetCapacity(store.Count());
   } catch (const std::bad_alloc&) {
   }
-  std::vector<ComPtr<CNamedValue>> members;
-  try {
-    members.reserve(static_cast<size_t>(store.Count()));
-  } catch (const std::bad_alloc&) {
-    return;
-  }
-  for (CNamedValue* member : store.PublicOrder()) members.emplace_back(member);
-  for (const auto& member : members) visit(*member);
 }
 
 }  // namespace
@@ -188,16 +179,32 @@ HRESULT CNamedValues::Resolve(BSTR Name, VARIANT* pVal) {
   });
 }
 
-HRESULT CNamedValues::Refresh() {
+// Both pass the request on to the members' values, each collection at most once per pass (a
+// collection may hold itself), over a counted snapshot of the members, since a value's code may
+// change this collection meanwhile.
+template <class Forward>
+HRESULT CNamedValues::ForwardToMembers(int kind, Forward&& forward) {
   if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
-  ShrinkAndVisit(items_, [](CNamedValue& member) { (void)member.Refresh(); });
+  const RequestPass pass(static_cast<RequestPass::Kind>(kind), this);
+  if (!pass.First()) return S_OK;
+  Shrink(items_);
+  std::vector<ComPtr<CNamedValue>> members;
+  try {
+    members = Members();
+  } catch (const std::bad_alloc&) {
+    return S_OK;
+  }
+  for (const auto& member : members) forward(*member);
   return S_OK;
 }
 
+HRESULT CNamedValues::Refresh() {
+  return ForwardToMembers(RequestPass::kRefresh, [](CNamedValue& member) { (void)member.Refresh(); });
+}
+
 HRESULT CNamedValues::SlimFast(LONG Reserved) {
-  if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
-  ShrinkAndVisit(items_, [Reserved](CNamedValue& member) { (void)member.SlimFast(Reserved); });
-  return S_OK;
+  return ForwardToMembers(RequestPass::kSlimFast,
+                          [Reserved](CNamedValue& member) { (void)member.SlimFast(Reserved); });
 }
 
 }  // namespace qx

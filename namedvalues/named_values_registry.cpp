@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "common/error_reporter.h"
+#include "common/variant_text.h"
 #include "framework/boundary.h"
 #include "namedvalues/named_values.h"
 
@@ -149,9 +150,12 @@ bool DataFromValue(const VARIANT& original, RegistryData& out) {
     }
     case VT_BSTR:
       break;
-    default:
-      if (FAILED(VariantChangeType(value.AddressOf(), value.AddressOf(), 0, VT_BSTR))) return false;
+    default: {
+      UniqueVariant text;
+      if (FAILED(VariantToText(value.Get(), text))) return false;
+      value = std::move(text);
       break;
+    }
   }
   const std::string text = ToAnsi(V_BSTR(&value.Get()));
   out.type = REG_SZ;
@@ -270,11 +274,8 @@ HRESULT CNamedValues::DumpToRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubK
     }
 
     // The members are read through their own interface, as any client would.
-    std::vector<ComPtr<CNamedValue>> members;
-    for (CNamedValue* member : items_.PublicOrder()) members.emplace_back(member);
-
     HRESULT failure = S_OK;
-    for (const ComPtr<CNamedValue>& member : members) {
+    for (const ComPtr<CNamedValue>& member : Members()) {
       UniqueVariant value;
       HRESULT hr = member->get_Value(value.Put());
       if (FAILED(hr)) {

@@ -2,6 +2,7 @@
 #include <cwctype>
 
 #include "common/error_reporter.h"
+#include "common/variant_text.h"
 #include "framework/boundary.h"
 #include "namedvalues/named_values.h"
 #include "qx/core/structured_string.h"
@@ -24,14 +25,16 @@ HRESULT CNamedValues::DumpToString(BSTR* pStr) {
     if (!pStr) return ReportSystemError(E_POINTER);
     *pStr = nullptr;
     StructuredStringWriter writer;
-    for (CNamedValue* member : items_.PublicOrder()) {
+    // Converting an object value runs its code, which may change this collection: the dump
+    // walks a counted snapshot, and reads each name only after its value is converted.
+    for (const auto& member : Members()) {
       const VARIANT& value = member->Value();
       if (V_VT(&value) == VT_BSTR) {
         writer.Add(member->Name(), NameOf(V_BSTR(&value)));
         continue;
       }
       UniqueVariant text;
-      const HRESULT hr = VariantChangeType(text.AddressOf(), const_cast<VARIANT*>(&value), 0, VT_BSTR);
+      const HRESULT hr = VariantToText(value, text);
       if (FAILED(hr)) return PropagateHResult(hr);
       writer.Add(member->Name(), NameOf(V_BSTR(&text.Get())));
     }
