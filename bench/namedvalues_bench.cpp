@@ -12,8 +12,9 @@
 // Each figure is the median over the repetitions of ns per member. The table goes to stdout and,
 // with --out FILE, to FILE as well.
 //
-// Usage: qx_bench [--smoke] [--reps R] [--sizes 16,256,...] [--out FILE]
-//   --smoke   N = 16 only, one repetition, nothing written: checks that every path works.
+// Usage: qx_bench [--smoke] [--reps R] [--big-reps R] [--sizes 16,256,...] [--out FILE]
+//   --smoke     N = 16 only, one repetition, nothing written: checks that every path works.
+//   --big-reps  repetitions for N above 65,536 (default: as --reps), where a pass takes seconds.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -254,6 +255,7 @@ constexpr bool IsTextForm(Workload w) { return w == Workload::kDump || w == Work
 struct Options {
   std::vector<int> sizes{16, 256, 4096, 65536};
   int reps = 5;
+  int bigReps = 0;  // 0: as reps
   bool smoke = false;
   std::string out;
 };
@@ -598,8 +600,9 @@ std::string Ratio(double a, double b) { return std::isnan(a) || std::isnan(b) ||
 
 std::string BuildDescription(const Options& options) {
   char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%s, mingw-w64 g++ %s, %s, median of %d repetitions",
-                sizeof(void*) == 8 ? "win64" : "win32", __VERSION__, QX_BENCH_BUILD_TYPE, options.reps);
+  std::snprintf(buffer, sizeof buffer, "%s, mingw-w64 g++ %s, %s, median of %d repetitions%s",
+                sizeof(void*) == 8 ? "win64" : "win32", __VERSION__, QX_BENCH_BUILD_TYPE, options.reps,
+                options.bigReps > 0 ? (" (" + std::to_string(options.bigReps) + " above N = 65,536)").c_str() : "");
   return buffer;
 }
 
@@ -649,6 +652,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.smoke = true;
     } else if (arg == "--reps" && hasValue) {
       options.reps = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--big-reps" && hasValue) {
+      options.bigReps = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--out" && hasValue) {
       options.out = argv[++i];
     } else if (arg == "--sizes" && hasValue) {
@@ -659,7 +664,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         if (*p == ',') ++p;
       }
     } else {
-      std::fprintf(stderr, "usage: qx_bench [--smoke] [--reps R] [--sizes 16,256,...] [--out FILE]\n");
+      std::fprintf(stderr, "usage: qx_bench [--smoke] [--reps R] [--big-reps R] [--sizes 16,256,...] [--out FILE]\n");
       return false;
     }
   }
@@ -679,7 +684,7 @@ int Main(int argc, char** argv) {
   std::vector<size_t> textBytes;
   for (int n : options.sizes) {
     std::fprintf(stderr, "qx_bench: N = %d\n", n);
-    Runner runner(n, options.reps);
+    Runner runner(n, n > kQuadraticLimit && options.bigReps > 0 ? options.bigReps : options.reps);
     table.push_back(runner.Run());
     textBytes.push_back(runner.TextBytes());
   }

@@ -7,12 +7,13 @@
 // (NamedValues only). The Dictionary uses TextCompare, so both compare names without regard to
 // case. Each figure is the median over the repetitions of ns per member; the clock is Date,
 // so every sample repeats the pass until it has run for at least 100 ms. Above dictMax members
-// (default 65536) the Dictionary is left out: its look-ups grow too fast to finish in bounded time.
+// (default 65536) the Dictionary is left out: its look-ups grow too fast to finish in bounded time;
+// those sizes take bigReps repetitions (default: as reps), since one pass takes seconds.
 //
-// Usage: cscript //nologo namedvalues_bench.js [smoke] [reps=R] [sizes=16,256,...] [dictMax=N]
+// Usage: cscript //nologo namedvalues_bench.js [smoke] [reps=R] [sizes=16,256,...] [dictMax=N] [bigReps=R]
 // Prints one Markdown table; a run that completes ends with the line "done".
 
-var options = { sizes: [16, 256, 4096, 65536], reps: 5, minMs: 100, dictMax: 65536 };
+var options = { sizes: [16, 256, 4096, 65536], reps: 5, minMs: 100, dictMax: 65536, bigReps: 0 };
 for (var a = 0; a < WScript.Arguments.length; a++) {
   var arg = WScript.Arguments(a);
   if (arg == "smoke") {
@@ -21,6 +22,8 @@ for (var a = 0; a < WScript.Arguments.length; a++) {
     options.minMs = 1;
   } else if (arg.indexOf("reps=") == 0) {
     options.reps = Math.max(1, parseInt(arg.substring(5), 10));
+  } else if (arg.indexOf("bigReps=") == 0) {
+    options.bigReps = Math.max(1, parseInt(arg.substring(8), 10));
   } else if (arg.indexOf("dictMax=") == 0) {
     options.dictMax = parseInt(arg.substring(8), 10);
   } else if (arg.indexOf("sizes=") == 0) {
@@ -92,7 +95,8 @@ function sample(n, prepare, pass) {
 
 function median(n, prepare, pass) {
   var figures = [];
-  for (var r = 0; r < options.reps; r++) figures.push(sample(n, prepare, pass));
+  var reps = n > options.dictMax && options.bigReps > 0 ? options.bigReps : options.reps;
+  for (var r = 0; r < reps; r++) figures.push(sample(n, prepare, pass));
   figures.sort(function (x, y) { return x - y; });
   var mid = Math.floor(figures.length / 2);
   return figures.length % 2 ? figures[mid] : (figures[mid - 1] + figures[mid]) / 2;

@@ -8,15 +8,18 @@
 ' (NamedValues only). The Dictionary uses TextCompare. Each figure is the median over the
 ' repetitions of ns per member; the clock is Timer (a Single, so a few ms coarse), and every
 ' sample repeats the pass until it has run for at least 200 ms. Above dictMax members (default
-' 65536) the Dictionary is left out: its look-ups grow too fast to finish in bounded time.
+' 65536) the Dictionary is left out: its look-ups grow too fast to finish in bounded time; those
+' sizes take bigReps repetitions (default: as reps), since one pass takes seconds.
 '
 ' Usage: cscript //nologo namedvalues_bench.vbs [smoke] [reps=R] [sizes=16,256,...] [dictMax=N]
+'        [bigReps=R]
 ' Prints one Markdown table; a run that completes ends with the line "done".
 Option Explicit
 
-Dim sizes, reps, minMs, dictMax, a, arg
+Dim sizes, reps, bigReps, minMs, dictMax, a, arg
 sizes = Array(16, 256, 4096, 65536)
 reps = 5
+bigReps = 0
 minMs = 200
 dictMax = 65536
 For a = 0 To WScript.Arguments.Count - 1
@@ -30,6 +33,8 @@ For a = 0 To WScript.Arguments.Count - 1
     If reps < 1 Then reps = 1
   ElseIf Left(arg, 6) = "sizes=" Then
     sizes = Split(Mid(arg, 7), ",")
+  ElseIf Left(arg, 8) = "bigReps=" Then
+    bigReps = CLng(Mid(arg, 9))
   ElseIf Left(arg, 8) = "dictMax=" Then
     dictMax = CLng(Mid(arg, 9))
   End If
@@ -169,12 +174,14 @@ Function Sample(w, subject, n, shared)
 End Function
 
 Function Median(w, subject, n, shared)
-  Dim figures, r, i, j, t
-  ReDim figures(reps - 1)
-  For r = 0 To reps - 1
+  Dim figures, r, i, j, t, count
+  count = reps
+  If n > dictMax And bigReps > 0 Then count = bigReps
+  ReDim figures(count - 1)
+  For r = 0 To count - 1
     figures(r) = Sample(w, subject, n, shared)
   Next
-  For i = 1 To reps - 1
+  For i = 1 To count - 1
     For j = i To 1 Step -1
       If figures(j) < figures(j - 1) Then
         t = figures(j)
@@ -183,10 +190,10 @@ Function Median(w, subject, n, shared)
       End If
     Next
   Next
-  If reps Mod 2 = 1 Then
-    Median = figures(reps \ 2)
+  If count Mod 2 = 1 Then
+    Median = figures(count \ 2)
   Else
-    Median = (figures(reps \ 2 - 1) + figures(reps \ 2)) / 2
+    Median = (figures(count \ 2 - 1) + figures(count \ 2)) / 2
   End If
 End Function
 

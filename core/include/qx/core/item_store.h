@@ -176,7 +176,7 @@ class ItemStore {
     std::int32_t chunkHi = byName_.ChunkCount() - 1;
     std::int32_t chunk = 0;
     const auto compareAt = [&](std::int32_t i) {
-      chunk = byName_.ChunkOf(i, chunkLo, chunkHi);
+      chunk = chunkLo == chunkHi ? chunkLo : byName_.ChunkOf(i, chunkLo, chunkHi);
       return comparer_.Compare(nameOf_(byName_.ChunkData(chunk)[i - byName_.ChunkStart(chunk)].item), key);
     };
     while (hi - lo > 2) {
