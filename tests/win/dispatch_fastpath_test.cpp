@@ -110,33 +110,14 @@ std::vector<UniqueVariant> Args(UniqueVariant first, More... more) {
   (out.push_back(std::move(more)), ...);
   return out;
 }
-UniqueVariant VarI2(SHORT value) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_I2;
-  V_I2(v.AddressOf()) = value;
-  return v;
-}
-// A variable passed by reference, as VBScript passes one; the text lives as long as the test.
-UniqueVariant VarRef(VARIANT* variable) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_BYREF | VT_VARIANT;
-  V_VARIANTREF(v.AddressOf()) = variable;
-  return v;
-}
-UniqueVariant VarDispatch(IDispatch* object) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_DISPATCH;
-  V_DISPATCH(v.AddressOf()) = object;
-  object->AddRef();
-  return v;
-}
-
 class DispatchFastPathTest : public LeakCheckedTest {};
 
 TEST_F(DispatchFastPathTest, AgreesWithTheTypeInformation) {
+  // A variable passed by reference, as VBScript passes one; and an object argument.
   UniqueVariant beta = VarText(L"BETA");
-  ComPtr<INamedValues2> other = NewNamedValues();
-  ComPtr<IDispatch> object = other.TryQuery<IDispatch>();
+  const auto byRef = [&](VARIANT& v) { V_VARIANTREF(&v) = beta.AddressOf(); };
+  ComPtr<IDispatch> object = NewNamedValues().TryQuery<IDispatch>();
+  const auto counted = [&](VARIANT& v) { object.CopyTo(&V_DISPATCH(&v)); };
   const Call calls[] = {
       {"Item by name", false, false, DISPID_VALUE, kGet, [] { return Args(VarText(L"alpha")); }},
       {"Item by name, other case", false, false, DISPID_VALUE, DISPATCH_PROPERTYGET, [] { return Args(VarText(L"ALPHA")); }},
@@ -144,11 +125,11 @@ TEST_F(DispatchFastPathTest, AgreesWithTheTypeInformation) {
       {"Item, name that reads as a position", false, false, DISPID_VALUE, kGet, [] { return Args(VarText(L"2")); }},
       {"Item, name that is a number", false, false, DISPID_VALUE, kGet, [] { return Args(VarText(L"7")); }},
       {"Item by I4 position", false, false, DISPID_VALUE, kGet, [] { return Args(VarI4(3)); }},
-      {"Item by I2 position", false, false, DISPID_VALUE, kGet, [] { return Args(VarI2(1)); }},
+      {"Item by I2 position", false, false, DISPID_VALUE, kGet, [] { return Args(VarOf(VT_I2, [](VARIANT& v) { V_I2(&v) = 1; })); }},
       {"Item by R8 position", false, false, DISPID_VALUE, kGet, [] { return Args(VarR8(2.4)); }},
       {"Item, position out of range", false, false, DISPID_VALUE, kGet, [] { return Args(VarI4(4)); }},
-      {"Item, variable by reference", false, false, DISPID_VALUE, kGet, [&] { return Args(VarRef(beta.AddressOf())); }},
-      {"Item, object index", false, false, DISPID_VALUE, kGet, [&] { return Args(VarDispatch(object.Get())); }},
+      {"Item, variable by reference", false, false, DISPID_VALUE, kGet, [&] { return Args(VarOf(VT_BYREF | VT_VARIANT, byRef)); }},
+      {"Item, object index", false, false, DISPID_VALUE, kGet, [&] { return Args(VarOf(VT_DISPATCH, counted)); }},
       {"Item as a method only", false, false, DISPID_VALUE, DISPATCH_METHOD, [] { return Args(VarText(L"alpha")); }},
       {"Item put", false, false, DISPID_VALUE, DISPATCH_PROPERTYPUT, [] { return Args(VarI4(1), VarText(L"alpha")); }},
       {"Item without index", false, false, DISPID_VALUE, kGet, [] { return Args(); }},
@@ -156,8 +137,8 @@ TEST_F(DispatchFastPathTest, AgreesWithTheTypeInformation) {
       {"Count", false, false, 1, kGet, [] { return Args(); }},
       {"Count with an argument", false, false, 1, kGet, [] { return Args(VarI4(1)); }},
       {"Add", false, false, 2, DISPATCH_METHOD, [] { return Args(VarI4(5), VarText(L"gamma")); }},
-      {"Add, text value by reference", false, false, 2, DISPATCH_METHOD, [&] { return Args(VarRef(beta.AddressOf()), VarText(L"g")); }},
-      {"Add, object value", false, false, 2, DISPATCH_METHOD, [&] { return Args(VarDispatch(object.Get()), VarText(L"o")); }},
+      {"Add, text value by reference", false, false, 2, DISPATCH_METHOD, [&] { return Args(VarOf(VT_BYREF | VT_VARIANT, byRef), VarText(L"g")); }},
+      {"Add, object value", false, false, 2, DISPATCH_METHOD, [&] { return Args(VarOf(VT_DISPATCH, counted), VarText(L"o")); }},
       {"Add, duplicate", false, false, 2, DISPATCH_METHOD, [] { return Args(VarI4(5), VarText(L"ALPHA")); }},
       {"Add, name that is a number", false, false, 2, DISPATCH_METHOD, [] { return Args(VarI4(5), VarI4(9)); }},
       {"Add, frozen", false, true, 2, DISPATCH_METHOD, [] { return Args(VarI4(5), VarText(L"gamma")); }},

@@ -64,13 +64,6 @@ ComPtr<INamedValues2> Make(std::initializer_list<std::wstring> names, LONG style
   return nv;
 }
 
-UniqueVariant VarOf(VARTYPE type, auto assign) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = type;
-  assign(*v.AddressOf());
-  return v;
-}
-
 // A NamedValue of someone else's making, to check that a collection adopts only its own members.
 // It lives on the stack; `refs` shows whether the library released what it took.
 class ForeignValue final : public NoTypeInfoDispatch<NamedValue> {
