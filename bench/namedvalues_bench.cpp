@@ -1,6 +1,7 @@
 // qx_bench: the cost per operation of the property bag.
 //
-// Times seven workloads over N members (names of 8 to 24 characters in random order, VT_I4
+// Times eight workloads (add, Item by name and by position, Remove in random order, enumerate,
+// the two string forms, Clone) over N members (names of 8 to 24 characters in random order, VT_I4
 // values) on four subjects:
 //   baseline    a sorted std::vector of owned UTF-16 names and VARIANT values under the same
 //               case-insensitive comparison, no COM; memcpy of the text for the string forms;
@@ -8,7 +9,7 @@
 //   IDispatch   NamedValues through IDispatch::Invoke, DISPIDs looked up once;
 //   Dictionary  Scripting.Dictionary through IDispatch::Invoke (TextCompare, so its keys compare
 //               case-insensitively like the others); it has no positional access, no text forms
-//               and no Clone.
+//               and no Clone (Remove is not timed on it).
 // Each figure is the median over the repetitions of ns per member. The table goes to stdout and,
 // with --out FILE, to FILE as well.
 //
@@ -213,6 +214,11 @@ class Baseline {
               [this](const auto& a, const auto& b) { return comparer_.Compare(a->Name(), b->Name()) < 0; });
   }
 
+  void Remove(BSTR name) {
+    const NameRef key = Key(name);
+    entries_.erase(LowerBound(key));
+  }
+
   const Entry* Find(BSTR name) const {
     const NameRef key = Key(name);
     const auto at = LowerBound(key);
@@ -244,11 +250,11 @@ class Baseline {
 // ---------------------------------------------------------------------------------------------
 // Workloads, subjects and the table.
 
-enum class Workload { kAdd, kLookup, kPosition, kEnumerate, kDump, kLoad, kClone, kCount };
+enum class Workload { kAdd, kLookup, kPosition, kRemove, kEnumerate, kDump, kLoad, kClone, kCount };
 enum class Subject { kBaseline, kVtable, kDispatch, kDictionary, kCount };
 
 constexpr const char* kWorkloadNames[] = {
-    "add", "Item by name", "Item by position", "enumerate", "DumpToString", "LoadFromString", "Clone"};
+    "add", "Item by name", "Item by position", "Remove", "enumerate", "DumpToString", "LoadFromString", "Clone"};
 
 constexpr bool IsTextForm(Workload w) { return w == Workload::kDump || w == Workload::kLoad; }
 
@@ -275,8 +281,8 @@ double MedianNsPerMember(int n, int reps, const std::function<double(int batch)>
 
 using Table = std::vector<std::vector<std::vector<double>>>;  // [size][workload][subject] ns per member
 
-// Above this size the two subjects that grow too fast to finish in bounded time are left out:
-// the baseline's add (a sorted vector: quadratic) and Scripting.Dictionary (its look-ups).
+// Above this size what grows too fast to finish in bounded time is left out: the baseline's add
+// and Remove (a sorted vector: quadratic) and Scripting.Dictionary (its look-ups).
 constexpr int kQuadraticLimit = 65536;
 
 class Runner {
@@ -288,7 +294,8 @@ class Runner {
                                              std::vector<double>(static_cast<size_t>(Subject::kCount), NAN));
     const bool bounded = n_ <= kQuadraticLimit;
     const auto set = [&](Workload w, Subject s, const std::function<double(int)>& sample) {
-      if (!bounded && (s == Subject::kDictionary || (s == Subject::kBaseline && w == Workload::kAdd))) return;
+      const bool quadratic = s == Subject::kBaseline && (w == Workload::kAdd || w == Workload::kRemove);
+      if (!bounded && (s == Subject::kDictionary || quadratic)) return;
       figures[static_cast<size_t>(w)][static_cast<size_t>(s)] = MedianNsPerMember(n_, reps_, sample);
     };
     // The filled collections the read-only workloads share.
@@ -299,7 +306,7 @@ class Runner {
     ComPtr<IDispatch> dictionary = bounded ? FilledDictionary() : nullptr;
     nvIds_ = {DispidOf(nvDispatch.Get(), L"Add"), DispidOf(nvDispatch.Get(), L"Item"),
               DispidOf(nvDispatch.Get(), L"DumpToString"), DispidOf(nvDispatch.Get(), L"LoadFromString"),
-              DispidOf(nvDispatch.Get(), L"Clone")};
+              DispidOf(nvDispatch.Get(), L"Clone"), DispidOf(nvDispatch.Get(), L"Remove")};
 
     set(Workload::kAdd, Subject::kBaseline, [&](int batch) { return AddBaseline(batch); });
     set(Workload::kAdd, Subject::kVtable, [&](int batch) { return AddNamedValues(batch, false); });
@@ -405,6 +412,20 @@ class Runner {
     set(Workload::kLoad, Subject::kVtable, [&](int batch) { return LoadNamedValues(batch, false); });
     set(Workload::kLoad, Subject::kDispatch, [&](int batch) { return LoadNamedValues(batch, true); });
 
+    // Remove: every member by name in random order, from full collections made before the clock
+    // starts (the baseline erases from its vector: quadratic, like its add).
+    set(Workload::kRemove, Subject::kBaseline, [&](int batch) {
+      std::vector<Baseline> bags(static_cast<size_t>(batch));
+      for (auto& bag : bags) bag.AddAll(data_.names);
+      const double start = NowNs();
+      for (auto& bag : bags) {
+        for (int i : data_.lookupOrder) bag.Remove(Name(i));
+      }
+      return NowNs() - start;
+    });
+    set(Workload::kRemove, Subject::kVtable, [&](int batch) { return RemoveNamedValues(batch, false); });
+    set(Workload::kRemove, Subject::kDispatch, [&](int batch) { return RemoveNamedValues(batch, true); });
+
     set(Workload::kClone, Subject::kBaseline, [&](int batch) {
       std::vector<std::unique_ptr<Baseline>> clones(static_cast<size_t>(batch));
       const double start = NowNs();
@@ -434,7 +455,7 @@ class Runner {
 
  private:
   struct NamedValuesIds {
-    DISPID add, item, dump, load, clone;
+    DISPID add, item, dump, load, clone, remove;
   };
 
   BSTR Name(int i) const { return data_.names[static_cast<size_t>(i)].Get(); }
@@ -511,6 +532,28 @@ class Runner {
         } else {
           VARIANT value = I4(i);
           Check(bags[static_cast<size_t>(b)]->Add(Name(i), &value, nullptr), "Add");
+        }
+      }
+    }
+    return NowNs() - start;
+  }
+
+  double RemoveNamedValues(int batch, bool throughDispatch) {
+    std::vector<ComPtr<INamedValues2>> bags;
+    std::vector<ComPtr<IDispatch>> dispatches;
+    for (int b = 0; b < batch; ++b) {
+      bags.push_back(FilledNamedValues());
+      dispatches.push_back(AsDispatch(bags.back().Get()));
+    }
+    const double start = NowNs();
+    for (int b = 0; b < batch; ++b) {
+      for (int i : data_.lookupOrder) {
+        if (throughDispatch) {
+          VARIANT name = BorrowedText(Name(i));
+          Check(Invoke(dispatches[static_cast<size_t>(b)].Get(), nvIds_.remove, DISPATCH_METHOD, &name, 1, nullptr),
+                "Invoke Remove");
+        } else {
+          Check(bags[static_cast<size_t>(b)]->Remove(Name(i)), "Remove");
         }
       }
     }
