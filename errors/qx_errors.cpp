@@ -13,10 +13,22 @@ using com::kDescribeWhereFound;
 
 namespace {
 
-// Causes are values: an object reference is refused (its by-reference and array forms are not
-// tested for and pass).
+// Causes are values: an object reference is refused, also when it comes by reference (a script
+// passes its variables so: VT_BYREF | VT_VARIANT pointing at the object). A stored object would
+// belong to the caller's apartment while the collection is handed between threads. Arrays are
+// not looked into.
 bool IsObjectReference(const VARIANT& cause) noexcept {
-  return V_VT(&cause) == VT_DISPATCH || V_VT(&cause) == VT_UNKNOWN;
+  const VARIANT* value = &cause;
+  if (V_VT(value) == (VT_BYREF | VT_VARIANT) && V_VARIANTREF(value)) value = V_VARIANTREF(value);
+  switch (V_VT(value)) {
+    case VT_DISPATCH:
+    case VT_UNKNOWN:
+    case VT_BYREF | VT_DISPATCH:
+    case VT_BYREF | VT_UNKNOWN:
+      return true;
+    default:
+      return false;
+  }
 }
 
 HRESULT RefuseObjectCause() noexcept { return PropagateHResult(LibraryCode(msg::kObjectNotAllowed), L"Cause"); }

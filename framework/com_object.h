@@ -113,7 +113,8 @@ class ComObject : public Entries... {
       found = DispatchEntry();
     } else if (iid == __uuidof(IMarshal)) {
       if constexpr (Options.freeThreadedMarshaler) {
-        return marshaler_ ? marshaler_->QueryInterface(iid, out) : E_NOINTERFACE;
+        IUnknown* marshaler = Marshaler();
+        return marshaler ? marshaler->QueryInterface(iid, out) : E_NOINTERFACE;
       }
     } else {
       found = FindEntry(iid);
@@ -143,10 +144,29 @@ class ComObject : public Entries... {
       remaining = --refs_;
     }
     if (remaining == 0) {
-      refs_ = 1;  // steady during destruction, so that a destructor's own AddRef/Release is harmless
+      // Steady during destruction, so that a destructor's own AddRef/Release is harmless, and
+      // high enough that TryAddRef can tell a dying object.
+      refs_ = kDestroying;
       delete static_cast<D*>(this);
     }
     return static_cast<ULONG>(remaining);
+  }
+
+  // A new reference, unless the object is already being destroyed: for holders of a plain
+  // (uncounted) link to this object that another thread may be releasing. An aggregated object
+  // lives as long as its outer object, whose count is not visible here: it takes a reference.
+  bool TryAddRef() noexcept {
+    if (outer_) {
+      outer_->AddRef();
+      return true;
+    }
+    static_assert(Options.interlocked, "only objects shared between threads need TryAddRef");
+    for (LONG seen = refs_; seen > 0 && seen < kDestroying;) {
+      const LONG before = InterlockedCompareExchange(&refs_, seen + 1, seen);
+      if (before == seen) return true;
+      seen = before;
+    }
+    return false;
   }
 
   // Hook for the class: runs once after construction with the count raised by one, so it may
@@ -202,17 +222,28 @@ class ComObject : public Entries... {
     }
   }
 
+  // The aggregated free-threaded marshaler, made when IMarshal is first asked for (most objects
+  // never cross an apartment, and making one costs more than a small object itself). Without
+  // it the object still works: IMarshal is refused and COM falls back to standard marshalling.
+  IUnknown* Marshaler() noexcept {
+    if (IUnknown* made = marshaler_.Get()) return made;
+    IUnknown* created = nullptr;
+    if (FAILED(CoCreateFreeThreadedMarshaler(ControllingUnknown(), &created))) return nullptr;
+    void* const raced =
+        InterlockedCompareExchangePointer(reinterpret_cast<void* volatile*>(marshaler_.AddressOf()), created, nullptr);
+    if (!raced) return created;
+    created->Release();  // another thread made one first
+    return static_cast<IUnknown*>(raced);
+  }
+
   // Runs the framework's part of construction, then the class's.
   HRESULT Construct(IUnknown* outer) noexcept {
     outer_ = outer;
     inner_.owner = this;
-    if constexpr (Options.freeThreadedMarshaler) {
-      // Without the marshaler the object still works: IMarshal is refused and COM falls back
-      // to standard marshalling.
-      if (FAILED(CoCreateFreeThreadedMarshaler(ControllingUnknown(), marshaler_.Put()))) marshaler_.Reset();
-    }
     return static_cast<D*>(this)->FinalConstruct();
   }
+
+  static constexpr LONG kDestroying = 0x40000000;
 
   LONG refs_ = 0;
   IUnknown* outer_ = nullptr;

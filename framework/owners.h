@@ -293,6 +293,9 @@ class UniqueRegKey {
 class CriticalSection {
  public:
   CriticalSection() noexcept { InitializeCriticalSection(&cs_); }
+  // A lock that a contending thread first spins for (`spinCount` rounds) before it sleeps: for
+  // locks held briefly by many threads, where sleeping and waking cost more than the wait.
+  explicit CriticalSection(DWORD spinCount) noexcept { InitializeCriticalSectionAndSpinCount(&cs_, spinCount); }
   CriticalSection(const CriticalSection&) = delete;
   CriticalSection& operator=(const CriticalSection&) = delete;
   ~CriticalSection() { DeleteCriticalSection(&cs_); }
@@ -312,6 +315,8 @@ class CriticalSection {
   };
 
   [[nodiscard]] Guard Lock() noexcept { return Guard(cs_); }
+  // Unguarded entry, for locks whose holding spans more than one scope; pair with Leave.
+  void Enter() noexcept { EnterCriticalSection(&cs_); }
   [[nodiscard]] bool TryEnter() noexcept { return TryEnterCriticalSection(&cs_) != FALSE; }
   void Leave() noexcept { LeaveCriticalSection(&cs_); }
 

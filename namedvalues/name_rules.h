@@ -5,6 +5,7 @@
 #include <windows.h>
 #include <oleauto.h>
 
+#include "framework/owners.h"
 #include "qx/core/name.h"
 
 namespace qx {
@@ -18,5 +19,17 @@ inline NameRef NameOf(BSTR name) noexcept { return {reinterpret_cast<const char1
 int RuntimeCollate(const char16_t* a, const char16_t* b, bool ignoreCase);
 
 inline NameComparer ComparerFor(const NameStyle& style) { return NameComparer(style, &RuntimeCollate); }
+
+// A BSTR copy of a name's text (for names trimmed out of a longer string); null stays null.
+inline com::UniqueBstr CopyName(NameRef name) {
+  return com::UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(name.data), name.length);
+}
+
+// The key a new member is stored under: `name` trimmed by the style, as a BSTR of its own.
+inline com::UniqueBstr NormalizedKey(const NameStyle& style, BSTR name) {
+  if (!name) return {};
+  const NameRef trimmed = NormalizeName(style, NameOf(name));
+  return trimmed.length == SysStringLen(name) ? com::UniqueBstr::Copy(name) : CopyName(trimmed);
+}
 
 }  // namespace qx

@@ -6,6 +6,7 @@
 #include "common/error_reporter.h"
 #include "common/request_pass.h"
 #include "framework/boundary.h"
+#include "namedvalues/member_value.h"
 #include "namedvalues/named_values.h"
 
 namespace qx {
@@ -115,34 +116,19 @@ HRESULT CNamedValue::Detach() {
   });
 }
 
-template <class I>
-com::ComPtr<I> CNamedValue::ValueObject() const noexcept {
-  const VARIANT& v = value_.Get();
-  if (V_VT(&v) == VT_UNKNOWN || V_VT(&v) == VT_DISPATCH) {
-    IUnknown* object = V_VT(&v) == VT_UNKNOWN ? V_UNKNOWN(&v) : V_DISPATCH(&v);
-    return object ? com::ComPtr<IUnknown>(object).TryQuery<I>() : com::ComPtr<I>();
-  }
-  UniqueVariant converted;
-  if (FAILED(VariantChangeType(converted.AddressOf(), const_cast<VARIANT*>(&v), 0, VT_UNKNOWN)) ||
-      !V_UNKNOWN(&converted.Get())) {
-    return {};
-  }
-  return com::ComPtr<IUnknown>(V_UNKNOWN(&converted.Get())).TryQuery<I>();
-}
-
 // Each forwards once per request pass: a value may lead back to this member (a member whose
 // value is itself, or a collection that holds it).
 HRESULT CNamedValue::SlimFast(LONG Reserved) {
   const RequestPass pass(RequestPass::kSlimFast, this);
   if (!pass.First()) return S_OK;
-  if (auto target = ValueObject<ISlimFast>()) target->SlimFast(Reserved);
+  if (auto target = ValueObject<ISlimFast>(value_.Get())) target->SlimFast(Reserved);
   return S_OK;
 }
 
 HRESULT CNamedValue::Refresh() {
   const RequestPass pass(RequestPass::kRefresh, this);
   if (!pass.First()) return S_OK;
-  if (auto target = ValueObject<IRefresh>()) target->Refresh();
+  if (auto target = ValueObject<IRefresh>(value_.Get())) target->Refresh();
   return S_OK;
 }
 

@@ -59,10 +59,6 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   void TakeValue(com::UniqueVariant value) noexcept { value_ = std::move(value); }
 
  private:
-  // The value as an object of interface I, if it is (or converts to) one that answers I.
-  template <class I>
-  com::ComPtr<I> ValueObject() const noexcept;
-
   // The name: null, the copy in this member's allocation (laid out as a BSTR: length prefix,
   // text, NUL), or a BSTR the member owns once renamed.
   BSTR name_ = nullptr;

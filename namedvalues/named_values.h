@@ -65,16 +65,11 @@ class CNamedValues final
   };
   using Store = ItemStore<CNamedValue, MemberName>;
 
-  // The member `index` selects, by name or 1-based position; reports its own failures.
-  HRESULT Lookup(const VARIANT& index, CNamedValue** member);
   // InternalAdd for an entry of the text form: the name part (trimmed here) and the value part
   // become the member's name and string value, replacing a duplicate.
   HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;
-  // `name` as the name order is searched with: the locale comparisons read up to a NUL, so a
-  // name trimmed out of a longer text is copied (into `holder`) for them.
-  NameRef SearchKey(NameRef name, com::UniqueBstr& holder) const;
   template <class Assign, class Make>
-  HRESULT Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
+  HRESULT Place(com::UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
   // Copies the members of `source` into this empty collection of the same style, in the
   // source's public order, as Merge would; false when one of them cannot be copied so (the
   // caller then starts over by Merge).

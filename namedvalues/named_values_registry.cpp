@@ -1,302 +1,49 @@
-// The registry form of NamedValues: LoadFromRegistry and DumpToRegistry.
-//
-// The registry is reached through the ANSI functions only; key names, value names and string
-// data pass between BSTRs and the process's ANSI code page.
-#include <algorithm>
-#include <cstring>
-#include <new>
-#include <string>
+// The registry form of NamedValues: LoadFromRegistry and DumpToRegistry, through the shared
+// registry codec. Every failure of a value counts toward the result here.
 #include <utility>
 #include <vector>
 
 #include "common/error_reporter.h"
-#include "common/variant_text.h"
 #include "framework/boundary.h"
 #include "namedvalues/named_values.h"
+#include "namedvalues/registry_form.h"
 
 namespace qx {
 
 using com::ComBoundary;
-using com::ComPtr;
 using com::kDescribeWhereFound;
-using com::UniqueBstr;
-using com::UniqueRegKey;
-using com::UniqueVariant;
-
-namespace {
-
-constexpr unsigned kIncludeSubkeys = qxnvIncludeSubkeys;
-constexpr unsigned kDoNotCreate = qxnvDoNotCreate;
-constexpr unsigned kKeyMustNotExist = qxnvKeyMustNotExist;
-
-constexpr HRESULT kUnknownRegTypeCode = LibraryCode(msg::kUnknownRegType);
-constexpr HRESULT kUnsupportedRegTypeCode = LibraryCode(msg::kUnsupportedRegType);
-
-// The root as the registry functions want it. The predefined keys are 32-bit values that the
-// platform sign-extends into a handle; an ordinary open key handle passes through unchanged.
-HKEY AsKey(qxnvRegistryKeyConstants root) {
-  return reinterpret_cast<HKEY>(static_cast<LONG_PTR>(static_cast<LONG>(root)));
-}
-qxnvRegistryKeyConstants AsRoot(HKEY key) {
-  return static_cast<qxnvRegistryKeyConstants>(static_cast<LONG>(reinterpret_cast<LONG_PTR>(key)));
-}
-
-// The text of `text` (its full BSTR length) in the ANSI code page. Null gives the empty string.
-std::string ToAnsi(const OLECHAR* text, UINT length) {
-  if (!text || length == 0) return {};
-  const int size = WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0, nullptr, nullptr);
-  if (size <= 0) return {};
-  std::string result(static_cast<size_t>(size), '\0');
-  WideCharToMultiByte(CP_ACP, 0, text, static_cast<int>(length), result.data(), size, nullptr, nullptr);
-  return result;
-}
-std::string ToAnsi(BSTR text) { return ToAnsi(text, SysStringLen(text)); }
-
-// A BSTR from `length` ANSI bytes; never null (no bytes give the empty string).
-UniqueBstr FromAnsi(const char* text, size_t length) {
-  if (length == 0) return UniqueBstr::Copy(L"", 0);
-  const int size = MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), nullptr, 0);
-  if (size <= 0) return UniqueBstr::Copy(L"", 0);
-  std::wstring wide(static_cast<size_t>(size), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text, static_cast<int>(length), wide.data(), size);
-  return UniqueBstr::Copy(wide.data(), static_cast<UINT>(wide.size()));
-}
-
-// String data up to its first NUL (the terminator may be stored or not).
-size_t StringLength(const char* data, DWORD size) {
-  const void* nul = std::memchr(data, '\0', size);
-  return nul ? static_cast<size_t>(static_cast<const char*>(nul) - data) : size;
-}
-
-UniqueVariant TextValue(UniqueBstr text) {
-  UniqueVariant value;
-  V_VT(value.AddressOf()) = VT_BSTR;
-  V_BSTR(value.AddressOf()) = text.Detach();
-  return value;
-}
-
-UniqueVariant ErrorValue(HRESULT code) {
-  UniqueVariant value;
-  V_VT(value.AddressOf()) = VT_ERROR;
-  V_ERROR(value.AddressOf()) = code;
-  return value;
-}
-
-// REG_EXPAND_SZ data with its environment references replaced.
-UniqueBstr ExpandedText(const char* data, size_t length) {
-  if (length == 0) return UniqueBstr::Copy(L"", 0);
-  const std::string source(data, length);
-  DWORD size = ExpandEnvironmentStringsA(source.c_str(), nullptr, 0);
-  if (size == 0) return FromAnsi(source.data(), source.size());
-  std::string expanded(size, '\0');
-  size = ExpandEnvironmentStringsA(source.c_str(), expanded.data(), size);
-  return FromAnsi(expanded.data(), StringLength(expanded.data(), size));
-}
-
-// The member value for one registry value; an unsupported or unknown type gives a VT_ERROR
-// value, describes itself on the thread and sets `failure`.
-UniqueVariant ValueFromRegistry(DWORD type, const char* data, DWORD size, HRESULT& failure) {
-  switch (type) {
-    case REG_SZ:
-      return TextValue(FromAnsi(data, StringLength(data, size)));
-    case REG_EXPAND_SZ:
-      return TextValue(ExpandedText(data, StringLength(data, size)));
-    case REG_DWORD: {
-      DWORD number = 0;
-      std::memcpy(&number, data, size < sizeof number ? size : sizeof number);
-      UniqueVariant value;
-      V_VT(value.AddressOf()) = VT_I4;
-      V_I4(value.AddressOf()) = static_cast<LONG>(number);
-      return value;
-    }
-    case REG_NONE:
-    case REG_BINARY:
-    case REG_DWORD_BIG_ENDIAN:
-    case REG_LINK:
-    case REG_MULTI_SZ:
-    case REG_RESOURCE_LIST:
-      SetLibraryErrorNumber(msg::kUnsupportedRegType, static_cast<LONG>(type));
-      failure = kUnsupportedRegTypeCode;
-      return ErrorValue(kUnsupportedRegTypeCode);
-    default:
-      SetLibraryErrorNumber(msg::kUnknownRegType, static_cast<LONG>(type));
-      failure = kUnknownRegTypeCode;
-      return ErrorValue(kUnknownRegTypeCode);
-  }
-}
-
-// A member's value in the form it is written: a DWORD or ANSI string data. False when the
-// value has no such form (the member is then left out).
-struct RegistryData {
-  DWORD type = REG_NONE;
-  std::vector<BYTE> bytes;
-};
-bool DataFromValue(const VARIANT& original, RegistryData& out) {
-  UniqueVariant value;
-  if (FAILED(VariantCopyInd(value.AddressOf(), const_cast<VARIANT*>(&original)))) return false;
-  switch (value.Type()) {
-    case VT_I2:
-    case VT_R4:
-    case VT_R8:
-      if (FAILED(VariantChangeType(value.AddressOf(), value.AddressOf(), 0, VT_I4))) return false;
-      [[fallthrough]];
-    case VT_I4:
-    case VT_INT: {
-      const DWORD number = static_cast<DWORD>(value.Type() == VT_INT ? V_INT(&value.Get()) : V_I4(&value.Get()));
-      out.type = REG_DWORD;
-      out.bytes.resize(sizeof number);
-      std::memcpy(out.bytes.data(), &number, sizeof number);
-      return true;
-    }
-    case VT_BSTR:
-      break;
-    default: {
-      UniqueVariant text;
-      if (FAILED(VariantToText(value.Get(), text))) return false;
-      value = std::move(text);
-      break;
-    }
-  }
-  const std::string text = ToAnsi(V_BSTR(&value.Get()));
-  out.type = REG_SZ;
-  out.bytes.assign(text.begin(), text.end());
-  out.bytes.push_back(0);
-  return true;
-}
-
-}  // namespace
 
 HRESULT CNamedValues::LoadFromRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey, qxnvRegistryOptions Opt) {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::LoadFromRegistry", [&] {
     if (readOnly_) return ReportSystemError(E_ACCESSDENIED);
-    const unsigned options = static_cast<unsigned>(Opt);
-    if (options > kIncludeSubkeys) return LibraryError(msg::kInvalidOptions);
-
-    UniqueRegKey key;
-    const std::string subKeyName = ToAnsi(SubKey);
-    LONG status = RegOpenKeyExA(AsKey(RootKey), subKeyName.c_str(), 0, KEY_READ, key.Put());
-    if (status != ERROR_SUCCESS) {
-      SetLibraryErrorWithSystemText(msg::kOpeningRegKey, static_cast<DWORD>(status), SubKey);
-      return LibraryCode(msg::kOpeningRegKey);
-    }
-
-    DWORD subkeyCount = 0, longestSubkey = 0, valueCount = 0, longestValueName = 0, longestData = 0;
-    status = RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, &subkeyCount, &longestSubkey, nullptr,
-                              &valueCount, &longestValueName, &longestData, nullptr, nullptr);
-    if (status != ERROR_SUCCESS) return ReportSystemError(HRESULT_FROM_WIN32(status));
-
+    CollectionLoadTarget<CNamedValues> target(*this, kNamedValuesRegistryRules);
     HRESULT failure = S_OK;
-    std::vector<char> nameBuffer(static_cast<size_t>(std::max(longestValueName, longestSubkey)) + 1);
-    std::vector<BYTE> dataBuffer(static_cast<size_t>(longestData) + 1);
-
-    // Values, last index first: each one goes in on its own, a failure is remembered and the
-    // rest still load.
-    for (DWORD index = valueCount; index-- > 0;) {
-      DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
-      DWORD dataSize = static_cast<DWORD>(dataBuffer.size());
-      DWORD type = REG_NONE;
-      status = RegEnumValueA(key.Get(), index, nameBuffer.data(), &nameLength, nullptr, &type, dataBuffer.data(),
-                             &dataSize);
-      if (status != ERROR_SUCCESS) {
-        failure = HRESULT_FROM_WIN32(status);
-        continue;
-      }
-      UniqueVariant value =
-          ValueFromRegistry(type, reinterpret_cast<const char*>(dataBuffer.data()), dataSize, failure);
-      UniqueBstr name = FromAnsi(nameBuffer.data(), nameLength);
-      const HRESULT hr = InternalAdd(name.Get(), value.Get(), true, nullptr);
-      if (FAILED(hr)) failure = hr;
-    }
-
-    // Subkeys, last index first, each as a collection of its own loaded to any depth.
-    if (options == kIncludeSubkeys) {
-      for (DWORD index = subkeyCount; index-- > 0;) {
-        DWORD nameLength = static_cast<DWORD>(nameBuffer.size());
-        status = RegEnumKeyExA(key.Get(), index, nameBuffer.data(), &nameLength, nullptr, nullptr, nullptr, nullptr);
-        if (status != ERROR_SUCCESS) {
-          failure = HRESULT_FROM_WIN32(status);
-          continue;
-        }
-        UniqueBstr name = FromAnsi(nameBuffer.data(), nameLength);
-        UniqueVariant value;
-        ComPtr<CNamedValues> nested;
-        try {
-          nested = com::MakeCom<CNamedValues>();
-        } catch (...) {
-          nested.Reset();
-        }
-        if (nested) {
-          const HRESULT hr = nested->LoadFromRegistry(AsRoot(key.Get()), name.Get(), qxnvIncludeSubkeys);
-          if (FAILED(hr)) failure = hr;
-          V_VT(value.AddressOf()) = VT_DISPATCH;
-          V_DISPATCH(value.AddressOf()) = static_cast<_NamedValues*>(nested.Detach());
-        } else {
-          value = ErrorValue(E_OUTOFMEMORY);
-          failure = E_OUTOFMEMORY;
-        }
-        const HRESULT hr = InternalAdd(name.Get(), value.Get(), true, nullptr);
-        if (FAILED(hr)) failure = hr;
-      }
-    }
-
-    key.Reset();
+    const HRESULT hr = LoadRegistryKey(RootKey, SubKey, Opt, target, kNamedValuesRegistryRules, failure);
+    if (FAILED(hr)) return hr;
     return FAILED(failure) ? ReportHResult(failure) : S_OK;
   });
 }
 
 HRESULT CNamedValues::DumpToRegistry(qxnvRegistryKeyConstants RootKey, BSTR SubKey, qxnvRegistryOptions Opt) {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::DumpToRegistry", [&] {
-    const unsigned options = static_cast<unsigned>(Opt);
-    const bool doNotCreate = (options & kDoNotCreate) != 0;
-    const bool mustNotExist = (options & kKeyMustNotExist) != 0;
-    if ((options & ~(kDoNotCreate | kKeyMustNotExist)) != 0 || (doNotCreate && mustNotExist)) {
-      return LibraryError(msg::kInvalidOptions);
-    }
-
-    UniqueRegKey key;
-    const std::string subKeyName = ToAnsi(SubKey);
-    DWORD disposition = REG_OPENED_EXISTING_KEY;
-    LONG status;
-    if (doNotCreate) {
-      status = RegOpenKeyExA(AsKey(RootKey), subKeyName.c_str(), 0, KEY_WRITE, key.Put());
-    } else {
-      char keyClass[] = "QXSDK";
-      status = RegCreateKeyExA(AsKey(RootKey), subKeyName.c_str(), 0, keyClass, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                               nullptr, key.Put(), &disposition);
-    }
-    if (status != ERROR_SUCCESS) {
-      SetLibraryErrorWithSystemText(msg::kOpeningRegKey, static_cast<DWORD>(status), SubKey);
-      return LibraryCode(msg::kOpeningRegKey);
-    }
-    if (mustNotExist && disposition == REG_OPENED_EXISTING_KEY) {
-      key.Reset();
-      return LibraryError(msg::kRegKeyExists, SubKey);
-    }
-
-    // The members are read through their own interface, as any client would.
-    HRESULT failure = S_OK;
-    for (const ComPtr<CNamedValue>& member : Members()) {
-      UniqueVariant value;
-      HRESULT hr = member->get_Value(value.Put());
-      if (FAILED(hr)) {
-        failure = hr;
-        continue;
-      }
-      UniqueBstr name;
-      hr = member->get_Name(name.Put());
-      if (FAILED(hr)) {
-        failure = hr;
-        continue;
-      }
-      RegistryData data;
-      if (!DataFromValue(value.Get(), data)) continue;
-      const std::string valueName = ToAnsi(name.Get());
-      RegSetValueExA(key.Get(), valueName.c_str(), 0, data.type, data.bytes.data(),
-                     static_cast<DWORD>(data.bytes.size()));
-    }
-
-    key.Reset();
-    return FAILED(failure) ? PropagateHResult(failure) : S_OK;
+    const HRESULT hr =
+        DumpRegistryKey(RootKey, SubKey, Opt, kNamedValuesRegistryRules, [&](std::vector<RegistryEntry>& entries) {
+          // The members are read through their own interface, as any client would; one that fails
+          // is remembered and left out.
+          HRESULT failure = S_OK;
+          for (const auto& member : Members()) {
+            RegistryEntry entry;
+            HRESULT read = member->get_Value(entry.value.Put());
+            if (SUCCEEDED(read)) read = member->get_Name(entry.name.Put());
+            if (FAILED(read)) {
+              failure = read;
+              continue;
+            }
+            entries.push_back(std::move(entry));
+          }
+          return failure;
+        });
+    return PropagateHResult(hr);
   });
 }
 

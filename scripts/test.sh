@@ -59,17 +59,25 @@ for program in build/native/bin/qxcore_tests; do
   gtest_stage "native $(basename "$program")" "$log_dir/native-$(basename "$program").log" "$program"
 done
 
-# The structured-string reader under libFuzzer, for a bounded time, from the corpus kept in the
-# repository (new inputs it finds go to the build folder).
+# The core's readers under libFuzzer, each for a bounded time, from its corpus kept in the
+# repository (new inputs it finds go to the build folder). One line per target: name, corpus,
+# sources.
 fuzz_dir="$QX_ROOT/build/native/fuzz"
-mkdir -p "$fuzz_dir/corpus"
-log="$log_dir/fuzz-structured-string.log"
-clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Icore/include core/fuzz/structured_string_fuzz.cpp \
-  core/src/structured_string.cpp core/src/name.cpp core/src/fold_case.cpp -o "$fuzz_dir/structured_string_fuzz" \
-  >"$log" 2>&1 && "$fuzz_dir/structured_string_fuzz" -max_total_time="${QX_FUZZ_SECONDS:-30}" "$fuzz_dir/corpus" \
-  core/fuzz/corpus >>"$log" 2>&1
-rc=$?
-record "fuzz structured-string reader" "$log" "$rc" "$((rc == 0))" "$((rc != 0))"
+fuzz_targets=(
+  "structured_string core/fuzz/corpus core/src/structured_string.cpp core/src/name.cpp core/src/fold_case.cpp"
+  "persistence_item core/fuzz/persistence_corpus core/src/persistence_item.cpp"
+)
+for target in "${fuzz_targets[@]}"; do
+  read -r name corpus sources <<<"$target"
+  mkdir -p "$fuzz_dir/$name-corpus"
+  log="$log_dir/fuzz-$name.log"
+  # shellcheck disable=SC2086 # the sources are separate words
+  clang++ -std=c++20 -g -O1 -fsanitize=fuzzer,address,undefined -Icore/include "core/fuzz/${name}_fuzz.cpp" \
+    $sources -o "$fuzz_dir/${name}_fuzz" >"$log" 2>&1 &&
+    "$fuzz_dir/${name}_fuzz" -max_total_time="${QX_FUZZ_SECONDS:-30}" "$fuzz_dir/$name-corpus" "$corpus" >>"$log" 2>&1
+  rc=$?
+  record "fuzz $name" "$log" "$rc" "$((rc == 0))" "$((rc != 0))"
+done
 
 # 2. The DLLs: only system DLLs imported, the entry points exported undecorated.
 check_binary() {  # check_binary <dll>
@@ -101,7 +109,9 @@ wineserver -p >/dev/null 2>&1
 wine_suites() {  # wine_suites <bits> <wine loader> [GoogleTest filter]
   local bits=$1 loader=$2 dll="build/win$1/bin/QXSDKCommon.dll" filter=${3:-*}
   local log="$log_dir/register-win$bits.log"
-  "$loader" regsvr32 /s "$(qx_winpath "$dll")" >"$log" 2>&1
+  # The library, and the restorer classes its tests restore with.
+  "$loader" regsvr32 /s "$(qx_winpath "$dll")" >"$log" 2>&1 &&
+    "$loader" regsvr32 /s "$(qx_winpath "build/win$bits/bin/qx_test_restorer.dll")" >>"$log" 2>&1
   local rc=$?
   record "win$bits regsvr32" "$log" "$rc" "$((rc == 0))" "$((rc != 0))"
   gtest_stage "win$bits GoogleTest" "$log_dir/gtest-win$bits.log" \
@@ -118,6 +128,7 @@ wine_suites 64 "$WINE64"
 # The benchmark programs, once each at their smallest size: they run and print, nothing is timed.
 log="$log_dir/bench-smoke-win64.log"
 "$WINE64" build/win64/bin/qx_bench.exe --smoke >"$log" 2>&1 &&
+  "$WINE64" build/win64/bin/mtnvs_bench.exe --smoke >>"$log" 2>&1 &&
   "$WINE64" cscript.exe //nologo "$(qx_winpath bench/namedvalues_bench.js)" smoke >>"$log" 2>&1 &&
   "$WINE64" cscript.exe //nologo "$(qx_winpath bench/namedvalues_bench.vbs)" smoke >>"$log" 2>&1 &&
   [ "$(grep -c '^done' "$log")" = 2 ]  # a script error would otherwise end a script silently with code 0
@@ -142,6 +153,8 @@ fi
 
 wineserver -k >/dev/null 2>&1
 wineserver -w >/dev/null 2>&1
+
+script_stage "package" "$log_dir/package.log" bash "$QX_ROOT/scripts/test-package.sh"  # 4. the release package
 
 echo
 if [ ${#failures[@]} -gt 0 ]; then

@@ -111,6 +111,7 @@ class ItemStore {
   // One order as a range, valid until the store next changes.
   class View {
    public:
+    using value_type = Item*;
     Iterator begin() const { return Iterator(sequence_, 0); }
     Iterator end() const { return Iterator(sequence_, sequence_->ChunkCount()); }
     std::size_t size() const { return static_cast<std::size_t>(sequence_->Count()); }

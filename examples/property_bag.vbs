@@ -1,5 +1,5 @@
 ' A NamedValues collection used as a bag of options, from VBScript.
-' Run: wine cscript.exe //nologo property_bag.vbs  (after registering QXSDKCommon.dll)
+' Run: cscript //nologo property_bag.vbs  (after registering QXSDKCommon.dll)
 Option Explicit
 
 Dim options, item, retries
@@ -64,3 +64,4 @@ options.Add "Late", 1
 WScript.Echo "Adding to a frozen collection: error " & Err.Number & " (" & Err.Description & ")"
 On Error GoTo 0
 WScript.Echo "ReadOnly = " & options.ReadOnly
+WScript.Echo "Done."

@@ -1,5 +1,5 @@
 // A NamedValues collection used as a bag of options, from JScript.
-// Run: wine cscript.exe //nologo property_bag.js  (after registering QXSDKCommon.dll)
+// Run: cscript //nologo property_bag.js  (after registering QXSDKCommon.dll)
 
 // Create the collection and fill it. Names are case-insensitive and blanks around them are
 // dropped, so "  Verbose " is stored as "Verbose".
@@ -66,3 +66,4 @@ try {
   WScript.Echo("Adding to a frozen collection: error 0x" + (e.number >>> 0).toString(16));
 }
 WScript.Echo("ReadOnly = " + options.ReadOnly);
+WScript.Echo("Done.");
