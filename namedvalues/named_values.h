@@ -69,7 +69,7 @@ class CNamedValues final
   // become the member's name and string value, replacing a duplicate.
   HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;
   template <class Assign, class Make>
-  HRESULT Place(com::UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
+  HRESULT Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
   // Copies the members of `source` into this empty collection of the same style, in the
   // source's public order, as Merge would; false when one of them cannot be copied so (the
   // caller then starts over by Merge).

@@ -134,14 +134,15 @@ HRESULT FindRename(const ItemStore<Item, Names, Alloc>& store, BSTR oldName, BST
 
 // The add-or-replace step of InternalAdd for a key already trimmed by the collection's style:
 // a member with that name gets assign(Item*) (unless duplicates are refused); otherwise make(key)
-// builds a new member (a ComPtr<Item>, the store's reference) and it is stored. `placed`
+// builds a new member (a ComPtr<Item>, the store's reference) with a copy of the key, and it is
+// stored. `placed`
 // (optional) receives the member with a reference of its own.
 template <class Item, class Names, class Alloc, class Assign, class Make>
-HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, com::UniqueBstr key, bool replaceDuplicates, Item** placed,
+HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, NameRef key, bool replaceDuplicates, Item** placed,
                     Assign&& assign, Make&& make) {
-  const auto [found, position] = store.Find(NameOf(key.Get()));
+  const auto [found, position] = store.Find(key);
   if (found) {
-    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
+    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, CopyName(key).Get());
     // Held here: releasing the old value may run client code that removes the member.
     const com::ComPtr<Item> existing(store.NameAt(position));
     const HRESULT hr = assign(existing.Get());
@@ -151,7 +152,7 @@ HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, com::UniqueBstr key, b
   }
   com::ComPtr<Item> member;
   try {
-    member = make(std::move(key));
+    member = make(key);
   } catch (const com::ComError& e) {
     return PropagateHResult(e.Code());
   }
