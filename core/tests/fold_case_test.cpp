@@ -93,19 +93,4 @@ TEST(FoldCase, ChangesExactlyTheListedCodeUnits) {
   EXPECT_EQ(changed, 716);
 }
 
-TEST(FoldCase, NotableCodeUnits) {
-  EXPECT_EQ(qx::FoldCase(u'\u0130'), u'i');  // capital I with dot
-  EXPECT_EQ(qx::FoldCase(u'\u0131'), u'i');  // dotless i
-  EXPECT_EQ(qx::FoldCase(u'I'), u'i');
-  EXPECT_EQ(qx::FoldCase(u'\u017F'), u's');  // long s
-  EXPECT_EQ(qx::FoldCase(u'\u03C2'), u'\u03C3');
-  EXPECT_EQ(qx::FoldCase(u'\u1E9B'), u'\u1E61');
-  EXPECT_EQ(qx::FoldCase(u'\u00FF'), u'\u00FF');
-  EXPECT_EQ(qx::FoldCase(u'\u0178'), u'\u00FF');
-  EXPECT_EQ(qx::FoldCase(u'\u00B5'), u'\u00B5');  // micro sign
-  EXPECT_EQ(qx::FoldCase(u'_'), u'_');
-  EXPECT_EQ(qx::FoldCase(u'\0'), u'\0');
-  EXPECT_EQ(qx::FoldCase(u'\xD800'), u'\xD800');
-}
-
 }  // namespace

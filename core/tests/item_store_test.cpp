@@ -1,6 +1,6 @@
-// The two-order item store: search positions, both orders through inserts,
-// removals and moves, capacity handling, and a randomized run against a
-// simple model.
+// The two-order item store: the public order, capacity handling, allocation
+// failures, and a randomized run of finds, inserts, removals, moves and
+// clears (null names included) against a simple model.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -59,84 +59,17 @@ std::u16string Key(int v) {
   return s;
 }
 
-TEST(ItemStore, FindMatchesLowerBoundForEverySizeAndKey) {
-  std::mt19937 rng(7);
-  for (const bool withNull : {false, true}) {
-    for (int n = 0; n <= 50; ++n) {
-      Pool pool;
-      Store store;
-      std::vector<int> values;
-      for (int i = 0; i < n; ++i) values.push_back(2 * i + 1);
-      std::shuffle(values.begin(), values.end(), rng);
-      for (int v : values) Add(store, pool, Key(v));
-      if (withNull) store.Insert(store.Find(NameRef{}).position, pool.Make(u"", true));
-      const int offset = withNull ? 1 : 0;
-      ASSERT_EQ(store.Count(), n + offset);
-
-      EXPECT_EQ(store.Find(NameRef{}).found, withNull);
-      EXPECT_EQ(store.Find(NameRef{}).position, 0);
-      // Members are the odd keys; every even key is a miss between them.
-      for (int v = 0; v <= 2 * n + 1; ++v) {
-        const auto r = store.Find(NameRef::From(Key(v)));
-        EXPECT_EQ(r.found, v % 2 == 1 && v < 2 * n) << n << " " << v;
-        EXPECT_EQ(r.position, v / 2 + offset) << n << " " << v;
-      }
-      EXPECT_EQ(store.Find(NameRef::From(u"")).position, offset);
-      EXPECT_EQ(store.Find(NameRef::From(u"z")).position, n + offset);
-    }
-  }
-}
-
-TEST(ItemStore, InsertAndRemoveKeepBothOrders) {
+TEST(ItemStore, PublicOrderFollowsTheSortedFlag) {
   Pool pool;
   Store store;
   EXPECT_TRUE(store.Empty());
   EXPECT_TRUE(store.Sorted());
-  EXPECT_EQ(store.Capacity(), 16);
-  for (const char16_t* name : {u"c", u"A", u"b", u"E", u"d"}) Add(store, pool, name);
-  EXPECT_EQ(Names(store.ByName()), u"A,b,c,d,E,");
-  EXPECT_EQ(Names(store.ByInsertion()), u"c,A,b,E,d,");
-  EXPECT_EQ(Names(store.PublicOrder()), u"A,b,c,d,E,");
+  for (const char16_t* name : {u"c", u"A", u"b"}) Add(store, pool, name);
+  EXPECT_EQ(Names(store.PublicOrder()), u"A,b,c,");
   EXPECT_EQ(store.PublicAt(0)->name, u"A");
   store.SetSorted(false);
+  EXPECT_EQ(Names(store.PublicOrder()), u"c,A,b,");
   EXPECT_EQ(store.PublicAt(0)->name, u"c");
-  EXPECT_EQ(Names(store.PublicOrder()), u"c,A,b,E,d,");
-
-  EXPECT_EQ(store.RemoveAtName(4)->name, u"E");  // last by name, middle by insertion
-  EXPECT_EQ(store.RemoveAtName(3)->name, u"d");  // last in both
-  EXPECT_EQ(store.RemoveAtName(0)->name, u"A");  // first by name
-  EXPECT_EQ(Names(store.ByName()), u"b,c,");
-  EXPECT_EQ(Names(store.ByInsertion()), u"c,b,");
-  EXPECT_EQ(store.RemoveAtName(1)->name, u"c");  // first by insertion
-  EXPECT_EQ(Names(store.ByInsertion()), u"b,");
-}
-
-TEST(ItemStore, MoveAfterRenameDownAndUp) {
-  Pool pool;
-  Store store;
-  for (const char16_t* name : {u"a", u"c", u"e", u"g", u"i"}) Add(store, pool, name);
-  // The collection searches for the new name before changing it.
-  auto rename = [&](std::u16string from, std::u16string to) {
-    const auto old = store.Find(NameRef::From(from));
-    ASSERT_TRUE(old.found);
-    const bool same = store.Comparer().Equal(NameRef::From(from), NameRef::From(to));
-    const auto target = store.Find(NameRef::From(to));
-    ASSERT_TRUE(same || !target.found);
-    store.NameAt(old.position)->name = to;
-    store.Move(old.position, same ? old.position : target.position);
-  };
-  rename(u"g", u"b");  // down
-  EXPECT_EQ(Names(store.ByName()), u"a,b,c,e,i,");
-  rename(u"a", u"f");  // up
-  EXPECT_EQ(Names(store.ByName()), u"b,c,e,f,i,");
-  rename(u"b", u"z");  // to the end
-  EXPECT_EQ(Names(store.ByName()), u"c,e,f,i,z,");
-  rename(u"z", u"A");  // to the front
-  EXPECT_EQ(Names(store.ByName()), u"A,c,e,f,i,");
-  rename(u"e", u"E");  // same name under the comparison
-  rename(u"f", u"h");  // up by one slot: stays
-  EXPECT_EQ(Names(store.ByName()), u"A,c,E,h,i,");
-  EXPECT_EQ(Names(store.ByInsertion()), u"h,c,E,A,i,");
 }
 
 TEST(ItemStore, CapacityDoublesFrom16AndSetCapacityIsExact) {
@@ -240,7 +173,7 @@ void RunAgainstModel(int steps, int nameLength) {
     std::vector<Member*> sorted;    // and its name order
     auto less = [&](const Member* x, const Member* y) { return cmp.Compare(nameOf(x), nameOf(y)) < 0; };
     for (int step = 0; step < steps; ++step) {
-      const bool nullName = rng() % 50 == 0;
+      const bool nullName = rng() % 20 == 0;
       const std::u16string name = randomName();
       const NameRef key = nullName ? NameRef{} : NameRef::From(name);
       const auto hit = store.Find(key);

@@ -27,57 +27,48 @@ TEST(NameStyle, BitsRoundTripAndOtherBitsAreIgnored) {
   EXPECT_TRUE(s.allowLeadingSpace && !s.allowTrailingSpace && !s.caseSensitive && !s.localeSensitive);
 }
 
-TEST(NameComparer, NullAndEmptyNamesInEveryMode) {
+// One row per comparison, with the result in each of the four modes (style bits 0 to 3). The
+// ordinal modes return the difference of units or lengths exactly; kNeg and kPos stand for any
+// negative or positive result, kAny for a result left to the collation (here the portable one).
+constexpr int kNeg = -(1 << 20), kPos = 1 << 20, kAny = 1 << 21;
+TEST(NameComparer, ComparisonsInEveryMode) {
+  const std::u16string ab(u"a\0b", 3), ac(u"a\0c", 3);
   const NameRef null{};
-  for (const NameStyle& style : kStyles) {
-    const NameComparer cmp(style);
-    EXPECT_EQ(cmp.Compare(null, null), 0);
-    EXPECT_EQ(cmp.Compare(N(u"a"), null), 1);
-    EXPECT_EQ(cmp.Compare(N(u""), null), 1);
-    EXPECT_EQ(cmp.Compare(null, N(u"")), -1);
-    EXPECT_EQ(cmp.Compare(null, N(u"a")), -1);
-    EXPECT_EQ(cmp.Compare(N(u""), N(u"")), 0);
-    EXPECT_LT(cmp.Compare(N(u""), N(u"a")), 0);
-  }
-}
-
-TEST(NameComparer, OrdinalModesReturnUnitOrLengthDifference) {
-  const NameComparer folded(NameStyle::FromBits(0));
-  const NameComparer exact(NameStyle::FromBits(NameStyle::kCaseSensitive));
-
-  EXPECT_EQ(folded.Compare(N(u"Timeout"), N(u"tIMEOUT")), 0);
-  EXPECT_EQ(folded.Compare(N(u"aB"), N(u"Ac")), -1);
-  EXPECT_EQ(folded.Compare(N(u"ab"), N(u"abc")), -1);
-  EXPECT_EQ(folded.Compare(N(u"abcd"), N(u"AB")), 2);
-  EXPECT_EQ(folded.Compare(N(u"\u0130\u017F"), N(u"IS")), 0);
-  EXPECT_EQ(folded.Compare(N(u"\u03C2"), N(u"\u03A3")), 0);
-  // Code units compare unsigned: U+FFFF sorts after everything.
-  EXPECT_EQ(folded.Compare(N(u"\xFFFF"), N(u"a")), 0xFFFF - 'a');
-  EXPECT_EQ(exact.Compare(N(u"\xFFFF"), N(u"\x8000")), 0x7FFF);
-
-  EXPECT_EQ(exact.Compare(N(u"X"), N(u"x")), 'X' - 'x');
-  EXPECT_EQ(exact.Compare(N(u"abc"), N(u"ab")), 1);
-  EXPECT_EQ(exact.Compare(N(u"same"), N(u"same")), 0);
-
-  // '_' lies between the ASCII upper- and lower-case letters: folded to
-  // lower case it sorts before every letter, case-sensitively between.
-  EXPECT_LT(folded.Compare(N(u"_x"), N(u"A")), 0);
-  EXPECT_LT(folded.Compare(N(u"_x"), N(u"a")), 0);
-  EXPECT_GT(exact.Compare(N(u"_x"), N(u"A")), 0);
-  EXPECT_LT(exact.Compare(N(u"_x"), N(u"a")), 0);
-}
-
-TEST(NameComparer, EmbeddedNulsCountInOrdinalModesOnly) {
-  const std::u16string ab(u"a\0b", 3), ac(u"a\0c", 3), a(u"a");
-  for (const NameStyle& style : kStyles) {
-    const NameComparer cmp(style);
-    if (style.localeSensitive) {
-      EXPECT_EQ(cmp.Compare(N(ab), N(ac)), 0);
-      EXPECT_EQ(cmp.Compare(N(ab), N(a)), 0);
-    } else {
-      EXPECT_EQ(cmp.Compare(N(ab), N(ac)), -1);
-      EXPECT_EQ(cmp.Compare(N(ab), N(a)), 2);
-      EXPECT_EQ(cmp.Compare(N(a), N(ab)), -2);
+  const struct {
+    NameRef a, b;
+    int results[4];
+  } rows[] = {
+      {null, null, {0, 0, 0, 0}},
+      {N(u"a"), null, {1, 1, 1, 1}},
+      {N(u""), null, {1, 1, 1, 1}},
+      {null, N(u""), {-1, -1, -1, -1}},
+      {null, N(u"a"), {-1, -1, -1, -1}},
+      {N(u""), N(u""), {0, 0, 0, 0}},
+      {N(u""), N(u"a"), {-1, -1, kNeg, kNeg}},
+      {N(u"Timeout"), N(u"tIMEOUT"), {0, 'T' - 't', 0, kNeg}},
+      {N(u"aB"), N(u"Ac"), {-1, 'a' - 'A', kNeg, kPos}},
+      {N(u"ab"), N(u"abc"), {-1, -1, kNeg, kNeg}},
+      {N(u"abcd"), N(u"AB"), {2, 'a' - 'A', kPos, kPos}},
+      {N(u"\u0130\u017F"), N(u"IS"), {0, 0x130 - 'I', kAny, kPos}},
+      {N(u"\u03C2"), N(u"\u03A3"), {0, 0x3C2 - 0x3A3, kAny, kPos}},
+      {N(u"\xFFFF"), N(u"a"), {0xFFFF - 'a', 0xFFFF - 'a', kPos, kPos}},  // units compare unsigned
+      {N(u"\xFFFF"), N(u"\x8000"), {0x7FFF, 0x7FFF, kPos, kPos}},
+      {N(u"_x"), N(u"A"), {kNeg, kPos, kAny, kPos}},  // '_' before the letters folded, between them exact
+      {N(u"_x"), N(u"a"), {kNeg, kNeg, kAny, kNeg}},
+      {N(ab), N(ac), {-1, -1, 0, 0}},  // embedded NULs count in the ordinal modes only
+      {N(ab), N(u"a"), {2, 2, 0, 0}},
+      {N(u"a"), N(ab), {-2, -2, 0, 0}},
+  };
+  for (const auto& row : rows) {
+    for (int bits = 0; bits < 4; ++bits) {
+      const int expected = row.results[bits];
+      const int actual = NameComparer(NameStyle::FromBits(bits)).Compare(row.a, row.b);
+      if (expected == kAny) continue;
+      if (expected == kNeg || expected == kPos) {
+        EXPECT_EQ(Sign(expected), Sign(actual)) << "mode " << bits << ", row " << (&row - rows);
+      } else {
+        EXPECT_EQ(expected, actual) << "mode " << bits << ", row " << (&row - rows);
+      }
     }
   }
 }

@@ -22,28 +22,25 @@ std::vector<Entry> Read(std::u16string_view text) {
   return entries;
 }
 
-TEST(StructuredStringReader, SplitsTrimsAndKeepsFurtherEquals) {
-  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"b", u"x=y"}, {u"c", u"<null>"}}), Read(u" a = 1 ; b=x=y ;c "));
-  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"a", u"2"}}), Read(u"a=1;a=2"));
-  EXPECT_EQ((std::vector<Entry>{{u"k", u"<null>"}}), Read(u"k"));
-  EXPECT_EQ((std::vector<Entry>{{u"k", u"<null>"}}), Read(u"k="));
-  EXPECT_EQ((std::vector<Entry>{{u"<null>", u"v"}}), Read(u"=v"));
-}
-
-TEST(StructuredStringReader, EmptyEntriesAndTrailingSeparators) {
-  EXPECT_TRUE(Read(u"").empty());
-  EXPECT_TRUE(Read(u" \t\r\n").empty());
-  // A leading or doubled ';' is an entry of its own; one trailing ';' is not.
-  EXPECT_EQ((std::vector<Entry>{{u"<null>", u"<null>"}, {u"x", u"1"}}), Read(u";x=1"));
-  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"<null>", u"<null>"}, {u"b", u"2"}}), Read(u"a=1;;b=2"));
-  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}}), Read(u"a=1;"));
-  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"<null>", u"<null>"}}), Read(u"a=1; ;"));
-  EXPECT_EQ((std::vector<Entry>{{u"<null>", u"<null>"}}), Read(u";"));
-}
-
-TEST(StructuredStringReader, StopsAtTheFirstNul) {
-  const std::u16string text(u"a=1;b\0c=2;d=3", 13);
-  EXPECT_EQ((std::vector<Entry>{{u"a", u"1"}, {u"b", u"<null>"}}), Read(text));
+TEST(StructuredStringReader, Entries) {
+  const struct {
+    std::u16string text;
+    std::vector<Entry> entries;
+  } rows[] = {
+      {u" a = 1 ; b=x=y ;c ", {{u"a", u"1"}, {u"b", u"x=y"}, {u"c", u"<null>"}}},  // trimmed; further '=' kept
+      {u"a=1;a=2", {{u"a", u"1"}, {u"a", u"2"}}},
+      {u"k=", {{u"k", u"<null>"}}},
+      {u"=v", {{u"<null>", u"v"}}},
+      {u"", {}},
+      {u" \t\r\n", {}},
+      {u";x=1", {{u"<null>", u"<null>"}, {u"x", u"1"}}},  // a leading or doubled ';' is an entry
+      {u"a=1;;b=2", {{u"a", u"1"}, {u"<null>", u"<null>"}, {u"b", u"2"}}},
+      {u"a=1;", {{u"a", u"1"}}},  // one trailing ';' is not
+      {u"a=1; ;", {{u"a", u"1"}, {u"<null>", u"<null>"}}},
+      {u";", {{u"<null>", u"<null>"}}},
+      {std::u16string(u"a=1;b\0c=2;d=3", 13), {{u"a", u"1"}, {u"b", u"<null>"}}},  // stops at the first NUL
+  };
+  for (const auto& row : rows) EXPECT_EQ(row.entries, Read(row.text)) << (&row - rows);
 }
 
 TEST(StructuredStringReader, LongTextWithoutEqualsIsLinear) {

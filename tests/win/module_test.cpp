@@ -93,37 +93,6 @@ TEST_F(ModuleExports, CanUnloadNowFollowsClassObjectsLocksAndObjects) {
   EXPECT_EQ(S_OK, Dll().canUnloadNow());
 }
 
-// An outer object that aggregates whatever the class object gives it and forwards every
-// interface but IUnknown to it.
-class Outer final : public IUnknown {
- public:
-  HRESULT Aggregate(IClassFactory* factory) { return factory->CreateInstance(this, IID_IUnknown, inner_.PutVoid()); }
-  IUnknown* Inner() const { return inner_.Get(); }
-  LONG Refs() const { return refs_; }
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (iid == IID_IUnknown) {
-      AddRef();
-      *out = static_cast<IUnknown*>(this);
-      return S_OK;
-    }
-    *out = nullptr;
-    return inner_ ? inner_->QueryInterface(iid, out) : E_NOINTERFACE;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return ++refs_; }
-  ULONG STDMETHODCALLTYPE Release() override {
-    if (--refs_ > 0) return refs_;
-    refs_ = 1;  // steady while the inner object goes
-    inner_.Reset();
-    delete this;
-    return 0;
-  }
-
- private:
-  LONG refs_ = 1;
-  ComPtr<IUnknown> inner_;
-};
-
 TEST_F(ModuleExports, AggregatedNamedValuesDelegateToTheOuterObject) {
   ComPtr<IClassFactory> factory = NamedValuesFactory();
   auto* outer = new Outer;
@@ -208,21 +177,22 @@ const std::wstring kAppModuleKey = L"AppID\\QXSDKCommon.DLL";
 
 void ExpectRegistered(HKEY root) {
   const std::wstring clsid = GuidText(CLSID_NamedValues);
-  EXPECT_EQ(L"NamedValues Collection", ReadString(root, L"QXSDKCommon.NamedValues.1"));
-  EXPECT_EQ(clsid, ReadString(root, L"QXSDKCommon.NamedValues.1\\CLSID"));
-  EXPECT_EQ(L"NamedValues Collection", ReadString(root, L"QXSDKCommon.NamedValues"));
-  EXPECT_EQ(clsid, ReadString(root, L"QXSDKCommon.NamedValues\\CLSID"));
-  EXPECT_EQ(L"QXSDKCommon.NamedValues.1", ReadString(root, L"QXSDKCommon.NamedValues\\CurVer"));
-
-  EXPECT_EQ(L"NamedValues Collection", ReadString(root, kClassKey));
-  EXPECT_EQ(L"QXSDKCommon.NamedValues.1", ReadString(root, kClassKey + L"\\ProgID"));
-  EXPECT_EQ(L"QXSDKCommon.NamedValues", ReadString(root, kClassKey + L"\\VersionIndependentProgID"));
+  const std::pair<std::wstring, std::wstring> values[] = {
+      {L"QXSDKCommon.NamedValues.1", L"NamedValues Collection"},
+      {L"QXSDKCommon.NamedValues.1\\CLSID", clsid},
+      {L"QXSDKCommon.NamedValues", L"NamedValues Collection"},
+      {L"QXSDKCommon.NamedValues\\CLSID", clsid},
+      {L"QXSDKCommon.NamedValues\\CurVer", L"QXSDKCommon.NamedValues.1"},
+      {kClassKey, L"NamedValues Collection"},
+      {kClassKey + L"\\ProgID", L"QXSDKCommon.NamedValues.1"},
+      {kClassKey + L"\\VersionIndependentProgID", L"QXSDKCommon.NamedValues"},
+      {kClassKey + L"\\TypeLib", GuidText(LIBID_QXSDKCommon)},
+  };
+  for (const auto& [key, value] : values) EXPECT_EQ(value, ReadString(root, key)) << key;
   EXPECT_TRUE(KeyExists(root, kClassKey + L"\\Programmable"));
   const std::wstring server = ReadString(root, kClassKey + L"\\InprocServer32");
   EXPECT_EQ(0, _wcsicmp(ModulePath().c_str(), server.c_str())) << server;
   EXPECT_EQ(L"Apartment", ReadString(root, kClassKey + L"\\InprocServer32", L"ThreadingModel"));
-  EXPECT_EQ(GuidText(LIBID_QXSDKCommon), ReadString(root, kClassKey + L"\\TypeLib"));
-
   const std::wstring appId = ReadString(root, kAppModuleKey, L"AppID");
   GUID parsed{};
   EXPECT_EQ(S_OK, CLSIDFromString(appId.c_str(), &parsed)) << appId;
@@ -279,12 +249,17 @@ class ModuleRegistration : public testing::Test {
   std::wstring appId_;
 };
 
-TEST_F(ModuleRegistration, MachineKeys) {
+TEST_F(ModuleRegistration, UnregisterRemovesOwnKeysOnlyAndRegisterRestoresThem) {
   ExpectRegistered(HKEY_CLASSES_ROOT);
   EXPECT_TRUE(TypeLibraryRegistered());
-}
+  // Registration replaces the whole class key, whatever it held.
+  HKEY stray = nullptr;
+  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (kClassKey + L"\\Stray").c_str(), 0, nullptr, 0,
+                                           KEY_WRITE, nullptr, &stray, nullptr));
+  RegCloseKey(stray);
+  ASSERT_EQ(S_OK, Dll().registerServer());
+  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + L"\\Stray"));
 
-TEST_F(ModuleRegistration, UnregisterRemovesOwnKeysOnlyAndRegisterRestoresThem) {
   ASSERT_EQ(S_OK, Dll().unregisterServer());
   ExpectUnregistered(HKEY_CLASSES_ROOT, appId_);
   ExpectSharedRootsKept(HKEY_CLASSES_ROOT);
@@ -294,16 +269,6 @@ TEST_F(ModuleRegistration, UnregisterRemovesOwnKeysOnlyAndRegisterRestoresThem) 
   ExpectRegistered(HKEY_CLASSES_ROOT);
   EXPECT_TRUE(TypeLibraryRegistered());
   EXPECT_TRUE(NewNamedValues());
-}
-
-TEST_F(ModuleRegistration, RegisterReplacesTheWholeClassKey) {
-  HKEY stray = nullptr;
-  ASSERT_EQ(ERROR_SUCCESS, RegCreateKeyExW(HKEY_CLASSES_ROOT, (kClassKey + L"\\Stray").c_str(), 0, nullptr, 0,
-                                           KEY_WRITE, nullptr, &stray, nullptr));
-  RegCloseKey(stray);
-  ASSERT_EQ(S_OK, Dll().registerServer());
-  EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kClassKey + L"\\Stray"));
-  ExpectRegistered(HKEY_CLASSES_ROOT);
 }
 
 TEST_F(ModuleRegistration, DllInstallPerUser) {

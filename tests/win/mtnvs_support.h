@@ -47,13 +47,6 @@ inline ItemResult AddTo(_MTNVS* m, const std::wstring& name, const UniqueVariant
   return r;
 }
 
-inline UniqueVariant VarObject(IUnknown* object) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_DISPATCH;
-  object->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&V_DISPATCH(v.AddressOf())));
-  return v;
-}
-
 inline std::wstring NameOf(_MTNV* item) {
   UniqueBstr name;
   EXPECT_EQ(S_OK, item->get_MTName(name.Put()));

@@ -3,11 +3,11 @@
 // pointer, and a view used from another apartment.
 #include <atomic>
 #include <climits>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
-#include "errors/error_records.h"
 #include "test_support.h"
 
 namespace qx::test {
@@ -70,119 +70,77 @@ Entry Read(_QXError* view) {
   e.helpFile = Text(text.Get());
   return e;
 }
+ComPtr<_QXError> ViewOf(_QXErrors* errors, LONG index) {
+  ComPtr<_QXError> view;
+  EXPECT_EQ(S_OK, errors->get_Item(index, view.Put())) << "item " << index;
+  return view;
+}
 Entry ReadItem(_QXErrors* errors, LONG index) {
   ComPtr<_QXError> view;
   EXPECT_EQ(S_OK, errors->get_Item(index, view.Put())) << "item " << index;
   return view ? Read(view.Get()) : Entry{};
 }
 
-// Leaves an error object with `description` on the thread, as a failed call of another object would.
-void PutThreadError(const wchar_t* description, DWORD helpContext = 0) {
-  ComPtr<ICreateErrorInfo> create;
-  ASSERT_EQ(S_OK, CreateErrorInfo(create.Put()));
-  create->SetDescription(const_cast<LPOLESTR>(description));
-  create->SetSource(const_cast<LPOLESTR>(L"Elsewhere"));
-  create->SetHelpContext(helpContext);
-  auto info = create.TryQuery<IErrorInfo>();
-  SetErrorInfo(0, info.Get());
-}
-
-// ---------------------------------------------------------------------------------------------
-// The record array on its own: growth series, SetSize rules, moves that keep every record.
-
-TEST(QXErrorsRecords, GrowthSeriesAndSetCapacityRules) {
-  std::vector<LONG> series{0};
-  for (int i = 0; i < 7; ++i) series.push_back(ErrorRecords::GrownCapacity(series.back()));
-  EXPECT_EQ((std::vector<LONG>{0, 4, 7, 11, 17, 26, 40, 61}), series);
-  EXPECT_EQ(0, ErrorRecords::GrownCapacity(LONG_MAX / 3 * 2 + 2)) << "growth beyond a LONG is refused";
-
-  // Appending as the collection does: grow when full. Capacity after the 1st, 5th, 8th, 12th add.
-  ErrorRecords records;
-  VARIANT empty;
-  VariantInit(&empty);
-  std::vector<LONG> capacities;
-  for (LONG n = 1; n <= 12; ++n) {
-    if (records.Full()) {
-      ASSERT_EQ(S_OK, records.SetCapacity(ErrorRecords::GrownCapacity(records.Capacity())));
+// Each refusal: its code and text, and the collection left as it was (one entry).
+TEST(QXErrors, RefusalsReportAndChangeNothing) {
+  VARIANT object;
+  VariantInit(&object);
+  V_VT(&object) = VT_DISPATCH;
+  VARIANT byReference;  // how a script passes a variable holding an object
+  VariantInit(&byReference);
+  V_VT(&byReference) = VT_BYREF | VT_VARIANT;
+  V_VARIANTREF(&byReference) = &object;
+  const Refusal<_QXErrors> rows[] = {  // setup 1: frozen first
+      {"Item 0", 0, [](auto e) { ComPtr<_QXError> v; return e->get_Item(0, v.Put()); }, E_INVALIDARG, L""},
+      {"Item past the end", 0, [](auto e) { ComPtr<_QXError> v; return e->get_Item(2, v.Put()); }, E_INVALIDARG,
+       L""},
+      {"Item out", 0, [](auto e) { return e->get_Item(1, nullptr); }, E_POINTER, L""},
+      {"Count out", 0, [](auto e) { return e->get_Count(nullptr); }, E_POINTER, L""},
+      {"ReadOnly out", 0, [](auto e) { return e->get_ReadOnly(nullptr); }, E_POINTER, L""},
+      {"_NewEnum out", 0, [](auto e) { return e->get__NewEnum(nullptr); }, E_POINTER, L""},
+      {"view Description out", 0, [](auto e) { return ViewOf(e, 1)->get_Description(nullptr); }, E_POINTER, L""},
+      {"view Cause out", 0, [](auto e) { return ViewOf(e, 1)->get_Cause(nullptr); }, E_POINTER, L""},
+      {"object Cause", 0, [&](auto e) { return AddEntry(e, 2, L"x", nullptr, object); }, kObjectNotAllowed,
+       kObjectNotAllowedText},
+      {"object Cause by reference", 0, [&](auto e) { return AddEntry(e, 2, L"x", nullptr, byReference); },
+       kObjectNotAllowed, kObjectNotAllowedText},
+      {"object Cause of AddErrorInfo", 0, [&](auto e) { return e->AddErrorInfo(2, nullptr, object, nullptr); },
+       kObjectNotAllowed, kObjectNotAllowedText},
+      {"AddErrorInfo of no error object", false,
+       [](auto e) { return e->AddErrorInfo(2, NewNamedValues().Get(), Missing(), nullptr); }, E_INVALIDARG, L""},
+      {"frozen Add", 1, [](auto e) { return AddEntry(e, 2, L"late"); }, E_ACCESSDENIED, L""},
+      {"frozen AddErrorInfo", true,
+       [](auto e) {
+         PutThreadError(L"to copy");
+         return e->AddErrorInfo(2, nullptr, Missing(), nullptr);
+       },
+       E_ACCESSDENIED, L""},
+      {"frozen SetSize", 1, [](auto e) { return e->SetSize(100); }, E_ACCESSDENIED, L""},
+      {"frozen SetSize to the count", 1, [](auto e) { return e->SetSize(1); }, E_ACCESSDENIED, L""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    auto errors = NewErrors();
+    ASSERT_EQ(S_OK, AddEntry(errors.Get(), 1, L"one"));
+    if (row.setup == 1) {
+      ASSERT_EQ(S_OK, errors->Freeze());
     }
-    auto text = Bstr(L"error " + std::to_wstring(n));
-    ASSERT_EQ(S_OK, records.Append(n, text.Get(), nullptr, text.Get(), n * 10, empty));
-    if (n == 1 || n == 5 || n == 8 || n == 12) capacities.push_back(records.Capacity());
+    V_DISPATCH(&object) = errors.Get();  // not AddRef'd: the callee only reads the variant
+    EXPECT_TRUE(Fails(row.hr, row.call(errors.Get()), row.description));
+    EXPECT_EQ(1, CountOf(errors.Get()));
+    EXPECT_EQ(L"one", ReadItem(errors.Get(), 1).description);
   }
-  EXPECT_EQ((std::vector<LONG>{4, 7, 11, 17}), capacities);
-  // Every record survived three moves with its own strings.
-  for (LONG i = 0; i < 12; ++i) {
-    EXPECT_EQ(i + 1, records.At(i).number);
-    EXPECT_EQ(L"error " + std::to_wstring(i + 1), Text(records.At(i).description));
-    EXPECT_EQ(nullptr, records.At(i).source);
-  }
-  // Never below the count; the same capacity does not move the array.
-  EXPECT_EQ(S_OK, records.SetCapacity(2));
-  EXPECT_EQ(12, records.Capacity());
-  const ErrorRecord* before = &records.At(0);
-  EXPECT_EQ(S_OK, records.SetCapacity(12));
-  EXPECT_EQ(before, &records.At(0));
-  EXPECT_EQ(S_OK, records.SetCapacity(100));
-  EXPECT_EQ(100, records.Capacity());
-  EXPECT_EQ(L"error 12", Text(records.At(11).description));
-
-  ErrorRecords none;
-  EXPECT_EQ(S_OK, none.SetCapacity(-1));
-  EXPECT_EQ(0, none.Capacity());
-  EXPECT_TRUE(none.Full()) << "an empty array grows on the first add";
-}
-
-TEST(QXErrorsRecords, AppendCopiesTextsCutAtNulAndValuesByReference) {
-  ErrorRecords records;
-  ASSERT_EQ(S_OK, records.SetCapacity(2));
-  auto cut = Bstr(std::wstring(L"ab\0cd", 5));
-  auto empty = Bstr(L"");
-  LONG target = 77;
-  VARIANT byRef;
-  VariantInit(&byRef);
-  V_VT(&byRef) = VT_I4 | VT_BYREF;
-  V_I4REF(&byRef) = &target;
-  ASSERT_EQ(S_OK, records.Append(5, cut.Get(), empty.Get(), nullptr, 0, byRef));
-  const ErrorRecord& r = records.At(0);
-  EXPECT_EQ(L"ab", Text(r.description));
-  ASSERT_NE(nullptr, r.source) << "an empty text is stored, not dropped";
-  EXPECT_EQ(0u, SysStringLen(r.source));
-  EXPECT_EQ(nullptr, r.helpFile);
-  EXPECT_EQ(VT_I4, V_VT(&r.cause)) << "the value referred to is stored";
-  EXPECT_EQ(77, V_I4(&r.cause));
-}
-
-// ---------------------------------------------------------------------------------------------
-// The collection through its vtable.
-
-TEST(QXErrors, NewCollectionIsEmptyAndRefusesBadArguments) {
+  // An object Cause keeps an error object already on the thread.
   auto errors = NewErrors();
-  ASSERT_TRUE(errors);
-  EXPECT_EQ(0, CountOf(errors.Get()));
-  VARIANT_BOOL readOnly = 1;
-  EXPECT_EQ(S_OK, errors->get_ReadOnly(&readOnly));
-  EXPECT_EQ(VARIANT_FALSE, readOnly);
-
-  ComPtr<_QXError> view;
-  EXPECT_TRUE(Fails(E_INVALIDARG, errors->get_Item(1, view.Put())));
-  EXPECT_FALSE(view);
-  ASSERT_EQ(S_OK, AddEntry(errors.Get(), 1, L"one"));
-  EXPECT_TRUE(Fails(E_INVALIDARG, errors->get_Item(0, view.Put())));
-  EXPECT_TRUE(Fails(E_INVALIDARG, errors->get_Item(2, view.Put())));
-  EXPECT_TRUE(Fails(E_POINTER, errors->get_Item(1, nullptr)));
-  EXPECT_TRUE(Fails(E_POINTER, errors->get_Count(nullptr)));
-  EXPECT_TRUE(Fails(E_POINTER, errors->get_ReadOnly(nullptr)));
-  EXPECT_TRUE(Fails(E_POINTER, errors->get__NewEnum(nullptr)));
-
-  ASSERT_EQ(S_OK, errors->get_Item(1, view.Put()));
-  EXPECT_TRUE(Fails(E_POINTER, view->get_Description(nullptr)));
-  EXPECT_TRUE(Fails(E_POINTER, view->get_Cause(nullptr)));
-  EXPECT_TRUE(Fails(E_POINTER, view->get_Number(nullptr)));
-
+  V_DISPATCH(&object) = errors.Get();
+  PutThreadError(L"earlier");
+  EXPECT_EQ(kObjectNotAllowed, AddEntry(errors.Get(), 1, L"x", nullptr, object));
+  EXPECT_EQ(L"earlier", PeekError().description);
   // A read clears an error object left over from an earlier call.
+  ASSERT_EQ(S_OK, AddEntry(errors.Get(), 1, L"x"));
   PutThreadError(L"left over");
   LONG number = 0;
-  EXPECT_EQ(S_OK, view->get_Number(&number));
+  EXPECT_EQ(S_OK, ViewOf(errors.Get(), 1)->get_Number(&number));
   EXPECT_FALSE(PeekError().present);
 }
 
@@ -203,81 +161,29 @@ TEST(QXErrors, AddStoresEveryFieldAndKeepsAllEntriesThroughGrowth) {
   ASSERT_EQ(VT_BSTR, back.Type());
   EXPECT_EQ(L"C:\\data", Text(V_BSTR(&back.Get())));
 
+  // A cause by reference is stored as the value it refers to.
+  LONG target = 77;
+  VARIANT byRef;
+  V_VT(&byRef) = VT_I4 | VT_BYREF;
+  V_I4REF(&byRef) = &target;
+  ASSERT_EQ(S_OK, errors->Add(1, nullptr, nullptr, nullptr, 0, byRef, view.Put()));
+  target = 0;
+  EXPECT_EQ(S_OK, view->get_Cause(back.Put()));
+  EXPECT_EQ(VT_I4, back.Type());
+  EXPECT_EQ(77, V_I4(&back.Get()));
+
   // Absent texts read as empty strings; a null out argument still adds.
   EXPECT_EQ(S_OK, errors->Add(2, nullptr, nullptr, nullptr, 0, Missing(), nullptr));
-  EXPECT_EQ((Entry{2, 0, L"", L"", L""}), ReadItem(errors.Get(), 2));
+  EXPECT_EQ((Entry{2, 0, L"", L"", L""}), ReadItem(errors.Get(), 3));
 
   // Enough entries for several moves of the array; SetSize below the count changes nothing.
-  for (LONG n = 3; n <= 30; ++n) ASSERT_EQ(S_OK, AddEntry(errors.Get(), n, L"entry " + std::to_wstring(n)));
+  for (LONG n = 4; n <= 30; ++n) ASSERT_EQ(S_OK, AddEntry(errors.Get(), n, L"entry " + std::to_wstring(n)));
   EXPECT_EQ(S_OK, errors->SetSize(2));
   EXPECT_EQ(S_OK, errors->SetSize(-1));
   EXPECT_EQ(S_OK, errors->SetSize(100));
   ASSERT_EQ(30, CountOf(errors.Get()));
   EXPECT_EQ(L"disk", ReadItem(errors.Get(), 1).description);
-  for (LONG n = 3; n <= 30; ++n) EXPECT_EQ((Entry{n, 0, L"entry " + std::to_wstring(n)}), ReadItem(errors.Get(), n));
-}
-
-TEST(QXErrors, ObjectCauseIsRefusedAndValuesAreAccepted) {
-  auto errors = NewErrors();
-  ASSERT_TRUE(errors);
-  for (VARTYPE type : {VT_DISPATCH, VT_UNKNOWN}) {
-    VARIANT object;
-    VariantInit(&object);
-    V_VT(&object) = type;
-    V_UNKNOWN(&object) = errors.Get();  // not AddRef'd: the callee only reads the variant
-    EXPECT_TRUE(Fails(kObjectNotAllowed, AddEntry(errors.Get(), 1, L"x", nullptr, object), kObjectNotAllowedText));
-    EXPECT_TRUE(Fails(kObjectNotAllowed, errors->AddErrorInfo(1, nullptr, object, nullptr), kObjectNotAllowedText));
-    // An error object already on the thread is kept, not replaced.
-    PutThreadError(L"earlier");
-    EXPECT_EQ(kObjectNotAllowed, AddEntry(errors.Get(), 1, L"x", nullptr, object));
-    EXPECT_EQ(L"earlier", PeekError().description);
-    SetErrorInfo(0, nullptr);
-  }
-  EXPECT_EQ(0, CountOf(errors.Get()));
-
-  VARIANT empty;
-  VariantInit(&empty);
-  EXPECT_EQ(S_OK, AddEntry(errors.Get(), 1, L"empty", nullptr, empty));
-  EXPECT_EQ(S_OK, AddEntry(errors.Get(), 2, L"number", nullptr, VarR8(2.5).Get()));
-  EXPECT_EQ(S_OK, AddEntry(errors.Get(), 3, L"text", nullptr, VarText(L"why").Get()));
-  EXPECT_EQ(3, CountOf(errors.Get()));
-  ComPtr<_QXError> view;
-  ASSERT_EQ(S_OK, errors->get_Item(2, view.Put()));
-  UniqueVariant cause;
-  EXPECT_EQ(S_OK, view->get_Cause(cause.Put()));
-  EXPECT_EQ(VT_R8, cause.Type());
-  EXPECT_EQ(2.5, V_R8(&cause.Get()));
-}
-
-// A late-bound caller that leaves Cause out: what it stores is what it reads back.
-TEST(QXErrors, OmittedArgumentsThroughDispatch) {
-  auto errors = NewErrors();
-  ASSERT_TRUE(errors);
-  auto dispatch = errors.TryQuery<IDispatch>();
-  ASSERT_TRUE(dispatch);
-  UniqueVariant result;
-  ASSERT_EQ(S_OK, InvokeByName(dispatch.Get(), L"Add", DISPATCH_METHOD, {VarI4(9).Get(), VarText(L"nine").Get()},
-                               result.Put()));
-  ASSERT_EQ(VT_DISPATCH, result.Type());
-  ComPtr<_QXError> view;
-  ASSERT_EQ(S_OK, V_DISPATCH(&result.Get())->QueryInterface(__uuidof(_QXError), view.PutVoid()));
-  EXPECT_EQ((Entry{9, 0, L"nine", L"", L""}), Read(view.Get()));
-  UniqueVariant cause;
-  ASSERT_EQ(S_OK, view->get_Cause(cause.Put()));
-  EXPECT_EQ(VT_ERROR, cause.Type());
-  EXPECT_EQ(DISP_E_PARAMNOTFOUND, V_ERROR(&cause.Get()));
-
-  // AddErrorInfo with its number only, on a thread without an error object.
-  ASSERT_EQ(S_OK, InvokeByName(dispatch.Get(), L"AddErrorInfo", DISPATCH_METHOD, {VarI4(10).Get()}, result.Put()));
-  EXPECT_EQ((Entry{10, 0, L"", L"", L""}), ReadItem(errors.Get(), 2));
-
-  // Count is DISPID 2, the item the default member.
-  ASSERT_EQ(S_OK, InvokeByName(dispatch.Get(), L"Count", DISPATCH_PROPERTYGET, {}, result.Put()));
-  EXPECT_EQ(2, V_I4(&result.Get()));
-  ASSERT_EQ(S_OK, InvokeByName(dispatch.Get(), L"Item", DISPATCH_PROPERTYGET, {VarI4(2).Get()}, result.Put()));
-  UniqueVariant number;
-  ASSERT_EQ(S_OK, InvokeByName(V_DISPATCH(&result.Get()), L"Number", DISPATCH_PROPERTYGET, {}, number.Put()));
-  EXPECT_EQ(10, V_I4(&number.Get()));
+  for (LONG n = 4; n <= 30; ++n) EXPECT_EQ((Entry{n, 0, L"entry " + std::to_wstring(n)}), ReadItem(errors.Get(), n));
 }
 
 // Two views come from the collection's pool; a third held at the same time is a heap view. A
@@ -327,12 +233,7 @@ TEST(QXErrors, PoolViewsAreReusedAndAThirdHeldViewIsAllocated) {
   busy.Reset();
   asDispatch.Reset();
 
-  // Views are not free-threaded; the collection is.
-  ComPtr<IUnknown> marshal;
-  EXPECT_EQ(E_NOINTERFACE, second->QueryInterface(IID_IMarshal, marshal.PutVoid()));
-  EXPECT_EQ(E_NOINTERFACE, third->QueryInterface(IID_IMarshal, marshal.PutVoid()));
-  EXPECT_EQ(S_OK, errors->QueryInterface(IID_IMarshal, marshal.PutVoid()));
-  marshal.Reset();
+  // (Views are not free-threaded and the collection is: the threading tests below show both.)
   auto support = second.TryQuery<ISupportErrorInfo>();
   ASSERT_TRUE(support);
   EXPECT_EQ(S_OK, support->InterfaceSupportsErrorInfo(__uuidof(_QXError)));
@@ -392,8 +293,6 @@ TEST(QXErrors, EnumeratorWalksTheLiveCollection) {
   for (auto& v : out) VariantClear(&v);
 
   EXPECT_EQ(S_OK, items->Reset());
-  EXPECT_EQ(S_OK, items->Skip(3));
-  EXPECT_EQ(S_OK, items->Reset());
   EXPECT_EQ(S_FALSE, items->Skip(4));
   EXPECT_EQ(S_OK, items->Reset());
   EXPECT_EQ(S_OK, items->Skip(2));
@@ -412,42 +311,6 @@ TEST(QXErrors, EnumeratorWalksTheLiveCollection) {
   EXPECT_EQ(S_OK, items->Reset());
   EXPECT_EQ(S_FALSE, items->Next(5, out, &fetched));
   EXPECT_EQ(3u, fetched);
-  for (auto& v : out) VariantClear(&v);
-}
-
-// Frozen: Add (direct or through AddErrorInfo) and SetSize are refused; reading still works,
-// pool views included.
-TEST(QXErrors, FrozenCollectionOnlyReads) {
-  auto errors = NewErrors();
-  ASSERT_TRUE(errors);
-  for (LONG n = 1; n <= 5; ++n) ASSERT_EQ(S_OK, AddEntry(errors.Get(), n, L"e" + std::to_wstring(n)));
-  EXPECT_EQ(S_OK, errors->Freeze());
-  EXPECT_EQ(S_OK, errors->Freeze());
-  VARIANT_BOOL readOnly = 0;
-  EXPECT_EQ(S_OK, errors->get_ReadOnly(&readOnly));
-  EXPECT_EQ(VARIANT_TRUE, readOnly);
-
-  ComPtr<_QXError> view;
-  EXPECT_TRUE(Fails(E_ACCESSDENIED, AddEntry(errors.Get(), 6, L"late", view.Put())));
-  EXPECT_FALSE(view);
-  PutThreadError(L"to copy");
-  EXPECT_TRUE(Fails(E_ACCESSDENIED, errors->AddErrorInfo(6, nullptr, Missing(), nullptr)));
-  EXPECT_TRUE(Fails(E_ACCESSDENIED, errors->SetSize(100)));
-  EXPECT_TRUE(Fails(E_ACCESSDENIED, errors->SetSize(5)));
-  EXPECT_EQ(5, CountOf(errors.Get()));
-
-  std::vector<ComPtr<_QXError>> views(5);
-  for (LONG n = 1; n <= 5; ++n) ASSERT_EQ(S_OK, errors->get_Item(n, views[n - 1].Put()));
-  for (LONG n = 1; n <= 5; ++n) EXPECT_EQ((Entry{n, 0, L"e" + std::to_wstring(n)}), Read(views[n - 1].Get()));
-  views.clear();
-  ComPtr<IUnknown> unknown;
-  ASSERT_EQ(S_OK, errors->get__NewEnum(unknown.Put()));
-  auto items = unknown.TryQuery<IEnumVARIANT>();
-  VARIANT out[6];
-  for (auto& v : out) VariantInit(&v);
-  ULONG fetched = 0;
-  EXPECT_EQ(S_FALSE, items->Next(6, out, &fetched));
-  EXPECT_EQ((std::vector<LONG>{1, 2, 3, 4, 5}), Numbers(out, fetched));
   for (auto& v : out) VariantClear(&v);
 }
 
@@ -492,9 +355,6 @@ TEST(QXErrors, AddErrorInfoCopiesTheThreadsOrAGivenErrorObject) {
   EXPECT_EQ(L"on the thread", PeekError().description);
   EXPECT_EQ((Entry{5, 42, L"given", L"", L"given.chm"}), ReadItem(errors.Get(), 5));
 
-  // Something that is not an error object.
-  EXPECT_TRUE(Fails(E_INVALIDARG, errors->AddErrorInfo(6, bag.Get(), Missing(), nullptr)));
-  EXPECT_EQ(5, CountOf(errors.Get()));
 }
 
 // ---------------------------------------------------------------------------------------------

@@ -10,6 +10,8 @@ ErrorState PeekError() {
   ComPtr<IErrorInfo> info;
   if (GetErrorInfo(0, info.Put()) != S_OK || !info) return state;
   state.present = true;
+  state.object = info.Get();
+  info->GetHelpContext(&state.helpContext);
   UniqueBstr text;
   if (SUCCEEDED(info->GetDescription(text.Put()))) state.description = Text(text.Get());
   if (SUCCEEDED(info->GetSource(text.Put()))) state.source = Text(text.Get());
@@ -35,7 +37,7 @@ ComPtr<INamedValues2> NewNamedValues() {
   return result;
 }
 
-HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args, VARIANT* result,
+HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, const std::vector<VARIANT>& args, VARIANT* result,
                  DispatchFailure* failure) {
   // IDispatch takes its arguments last first.
   std::vector<VARIANT> reversed(std::rbegin(args), std::rend(args));
@@ -109,6 +111,17 @@ std::vector<std::wstring> Names(INamedValues2* nv) {
   ComPtr<NamedValue> member;
   while (members && members->Next(member.Put()) == S_OK) names.push_back(NameOf(member.Get()));
   return names;
+}
+
+IErrorInfo* PutThreadError(const wchar_t* description, DWORD helpContext) {
+  ComPtr<ICreateErrorInfo> create;
+  EXPECT_EQ(S_OK, CreateErrorInfo(create.Put()));
+  if (description) create->SetDescription(const_cast<LPOLESTR>(description));
+  create->SetSource(const_cast<LPOLESTR>(L"Elsewhere"));
+  create->SetHelpContext(helpContext);
+  auto info = create.TryQuery<IErrorInfo>();
+  SetErrorInfo(0, info.Get());
+  return info.Get();  // the thread holds it
 }
 
 std::wstring GuidText(REFGUID guid) {

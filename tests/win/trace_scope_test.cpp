@@ -75,12 +75,14 @@ class TraceScopeTest : public ::testing::Test {
 
 TEST_F(TraceScopeTest, EntryAndExitCarryTheSameScopeData) {
   const char* const name = "QXGlobalRestorer.RestoreObject";
-  { TraceScope scope(name, 35, 1); }
+  {
+    TraceScope scope(name, 35, 1);
+    Sleep(120);
+  }
   ASSERT_EQ(Messages().size(), 2u);
   const Message& entry = Messages()[0];
   const Message& exit = Messages()[1];
-  EXPECT_FALSE(entry.exit);
-  EXPECT_TRUE(exit.exit);
+  EXPECT_TRUE(!entry.exit && exit.exit);
   // Constructor order is name, level, depth; the messages take depth first.
   EXPECT_EQ(entry.depth, 1);
   EXPECT_EQ(entry.level, 35);
@@ -91,114 +93,67 @@ TEST_F(TraceScopeTest, EntryAndExitCarryTheSameScopeData) {
   EXPECT_EQ(exit.level, entry.level);
   EXPECT_EQ(exit.threadId, entry.threadId);
   EXPECT_EQ(exit.namePointer, entry.namePointer) << "one copy for both messages";
-  EXPECT_EQ(exit.name, name);
+  EXPECT_GE(exit.elapsed, 90u);
+  EXPECT_LT(exit.elapsed, 10000u);
+  EXPECT_EQ(recorder_.switchQueries.load(), 2) << "the switch is asked at entry and again at exit";
 }
 
-TEST_F(TraceScopeTest, ExitReportsElapsedMilliseconds) {
-  {
-    TraceScope scope("Sleeper", 1, 1);
-    Sleep(120);
+// One scope per row, with the library's limits and switch set before it and changed inside it:
+// which messages it writes.
+TEST_F(TraceScopeTest, LimitsAndSwitch) {
+  const struct {
+    const char* label;
+    int depthLimit, levelLimit;
+    int level, depth;
+    bool tracingAtEntry;
+    int depthLimitInside, levelLimitInside;  // set inside the scope
+    bool tracingInside;
+    const char* written;  // "", "enter" or "enter exit"
+  } rows[] = {
+      {"at both limits", 4, 200, 200, 4, true, 4, 200, true, "enter exit"},
+      {"one deeper", 4, 200, 200, 5, true, 4, 200, true, ""},
+      {"one higher", 4, 200, 201, 4, true, 4, 200, true, ""},
+      {"below both", 4, 200, 199, 3, true, 4, 200, true, "enter exit"},
+      {"signed: -1 at -1", -1, -1, -1, -1, true, -1, -1, true, "enter exit"},
+      {"signed: 0 above -1", -1, -1, 0, -1, true, -1, -1, true, ""},
+      {"signed: INT_MIN", -1, -1, INT_MIN, INT_MIN, true, -1, -1, true, "enter exit"},
+      {"off at entry, on at exit", 10, 100, 1, 1, false, 10, 100, true, ""},
+      {"on at entry, off at exit", 10, 100, 1, 1, true, 10, 100, false, "enter"},
+      {"depth lowered inside", 10, 100, 5, 5, true, 4, 100, true, "enter"},
+      {"level lowered inside", 10, 100, 5, 5, true, 10, 4, true, "enter"},
+      {"limits raised inside", 10, 100, 5, 5, true, 50, 500, true, "enter exit"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    Messages().clear();
+    recorder_.depth = row.depthLimit;
+    recorder_.level = row.levelLimit;
+    recorder_.tracing = row.tracingAtEntry;
+    {
+      TraceScope scope("Op", row.level, row.depth);
+      recorder_.depth = row.depthLimitInside;
+      recorder_.level = row.levelLimitInside;
+      recorder_.tracing = row.tracingInside;
+    }
+    std::string written;
+    for (const Message& m : Messages()) written += std::string(written.empty() ? "" : " ") + (m.exit ? "exit" : "enter");
+    EXPECT_EQ(row.written, written);
   }
-  ASSERT_EQ(Messages().size(), 2u);
-  EXPECT_GE(Messages()[1].elapsed, 90u);
-  EXPECT_LT(Messages()[1].elapsed, 10000u);
 }
 
-TEST_F(TraceScopeTest, SwitchIsAskedAtEntryAndAgainAtExit) {
-  { TraceScope scope("Op", 1, 1); }
-  EXPECT_EQ(recorder_.switchQueries.load(), 2);
-}
-
-TEST_F(TraceScopeTest, SwitchedBetweenEntryAndExit) {
-  // Off at entry, on before exit: nothing at all.
-  recorder_.tracing = false;
-  {
-    TraceScope scope("OffThenOn", 1, 1);
-    recorder_.tracing = true;
-  }
-  EXPECT_TRUE(Messages().empty());
-  EXPECT_EQ(recorder_.switchQueries.load(), 1) << "a scope not entered asks nothing at exit";
-
-  // On at entry, off before exit: the entry message only.
-  {
-    TraceScope scope("OnThenOff", 1, 1);
-    recorder_.tracing = false;
-  }
-  ASSERT_EQ(Messages().size(), 1u);
-  EXPECT_FALSE(Messages()[0].exit);
-  EXPECT_EQ(Messages()[0].name, "OnThenOff");
-}
-
-TEST_F(TraceScopeTest, LimitsAreInclusiveAndOneMoreIsNotTraced) {
-  recorder_.depth = 4;
-  recorder_.level = 200;
-  { TraceScope equal("Equal", 200, 4); }
-  { TraceScope deeper("Deeper", 200, 5); }
-  { TraceScope higher("Higher", 201, 4); }
-  { TraceScope below("Below", 199, 3); }
-  ASSERT_EQ(Messages().size(), 4u);
-  EXPECT_EQ(Messages()[0].name, "Equal");
-  EXPECT_EQ(Messages()[1].name, "Equal");
-  EXPECT_EQ(Messages()[2].name, "Below");
-  EXPECT_EQ(Messages()[3].name, "Below");
-}
-
-TEST_F(TraceScopeTest, ComparisonsAreSigned) {
-  recorder_.depth = -1;
-  recorder_.level = -1;
-  { TraceScope scope("MinusOne", -1, -1); }
-  { TraceScope zero("Zero", 0, -1); }  // 0 > -1: would pass an unsigned comparison only
-  { TraceScope most("IntMin", INT_MIN, INT_MIN); }
-  ASSERT_EQ(Messages().size(), 4u);
-  EXPECT_EQ(Messages()[0].name, "MinusOne");
-  EXPECT_EQ(Messages()[2].name, "IntMin");
-}
-
-TEST_F(TraceScopeTest, LimitsLoweredBeforeExitSuppressTheExitMessage) {
-  {
-    TraceScope scope("DepthLowered", 5, 5);
-    recorder_.depth = 4;
-  }
-  recorder_.depth = 10;
-  {
-    TraceScope scope("LevelLowered", 5, 5);
-    recorder_.level = 4;
-  }
-  recorder_.level = 100;
-  {
-    TraceScope scope("Raised", 5, 5);
-    recorder_.depth = 50;
-    recorder_.level = 500;
-  }
-  ASSERT_EQ(Messages().size(), 4u);
-  EXPECT_FALSE(Messages()[0].exit);
-  EXPECT_FALSE(Messages()[1].exit);
-  EXPECT_EQ(Messages()[1].name, "LevelLowered");
-  EXPECT_FALSE(Messages()[2].exit);
-  EXPECT_TRUE(Messages()[3].exit);
-  EXPECT_EQ(Messages()[3].name, "Raised");
-}
-
-TEST_F(TraceScopeTest, ExitIsWrittenWhenTheOperationThrows) {
+TEST_F(TraceScopeTest, ExitIsWrittenWhenTheOperationThrowsAndNestedScopesCloseInnermostFirst) {
   EXPECT_THROW(
       {
-        TraceScope scope("Thrower", 1, 1);
+        TraceScope outer("Outer", 1, 1);
+        TraceScope inner("Inner", 1, 1);
         throw std::runtime_error("failure inside the traced operation");
       },
       std::runtime_error);
-  ASSERT_EQ(Messages().size(), 2u);
-  EXPECT_TRUE(Messages()[1].exit);
-}
-
-TEST_F(TraceScopeTest, NestedScopesCloseInnermostFirst) {
-  {
-    TraceScope outer("Outer", 1, 1);
-    TraceScope inner("Inner", 1, 1);
-  }
   ASSERT_EQ(Messages().size(), 4u);
   EXPECT_EQ(Messages()[2].name, "Inner");
   EXPECT_TRUE(Messages()[2].exit);
   EXPECT_EQ(Messages()[3].name, "Outer");
+  EXPECT_TRUE(Messages()[3].exit);
 }
 
 TEST_F(TraceScopeTest, ScopesOnManyThreadsPairUpByThread) {
@@ -287,40 +242,6 @@ class ZelogEndToEndTest : public ::testing::Test {
   std::wstring log_;
 };
 
-TEST_F(ZelogEndToEndTest, WritesOneLineForEntryAndOneForExit) {
-  {
-    TraceScope scope("QXSDKIConnectionPointImpl.Construct", 200, 4);
-    Sleep(60);
-  }
-  { TraceScope filtered("TooDeep", 200, 5); }
-  { TraceScope filtered("TooHigh", 201, 4); }
-  ASSERT_NE(GetModuleHandleW(library_.c_str()), nullptr) << "the lookup loads the library";
-
-  const std::vector<std::string> lines = ReadLines(log_);
-  ASSERT_EQ(lines.size(), 2u);
-  const std::string tid = "tid=" + std::to_string(GetCurrentThreadId()) + " ";
-  for (const std::string& line : lines) {
-    EXPECT_NE(line.find(tid), std::string::npos) << line;
-    EXPECT_NE(line.find(" depth=4 level=200 "), std::string::npos) << line;
-    EXPECT_NE(line.find("QXSDKIConnectionPointImpl.Construct"), std::string::npos) << line;
-    // Starts with a date and time: "YYYY-MM-DD hh:mm:ss.mmm ".
-    ASSERT_GE(line.size(), 24u);
-    EXPECT_EQ(line[4], '-');
-    EXPECT_EQ(line[10], ' ');
-    EXPECT_EQ(line[13], ':');
-    EXPECT_EQ(line[19], '.');
-  }
-  EXPECT_NE(lines[0].find(" enter "), std::string::npos) << lines[0];
-  EXPECT_EQ(lines[0].find("elapsed="), std::string::npos) << lines[0];
-  EXPECT_NE(lines[1].find(" exit "), std::string::npos) << lines[1];
-  const size_t at = lines[1].find(" elapsed=");
-  ASSERT_NE(at, std::string::npos) << lines[1];
-  const unsigned long elapsed = std::stoul(lines[1].substr(at + 9));
-  EXPECT_GE(elapsed, 30u);
-  EXPECT_LT(elapsed, 10000u);
-  EXPECT_EQ(lines[1].substr(lines[1].size() - 2), "ms");
-}
-
 TEST_F(ZelogEndToEndTest, LinesOfConcurrentThreadsStayWhole) {
   constexpr int kThreads = 8, kScopes = 50;
   std::atomic<bool> go{false};
@@ -333,6 +254,8 @@ TEST_F(ZelogEndToEndTest, LinesOfConcurrentThreadsStayWhole) {
   }
   go = true;
   for (auto& thread : threads) thread.join();
+  { TraceScope filtered("TooDeep", 200, 5); }  // beyond ZELOG_DEPTH
+  { TraceScope filtered("TooHigh", 201, 4); }  // beyond ZELOG_LEVEL
 
   const std::vector<std::string> lines = ReadLines(log_);
   ASSERT_EQ(lines.size(), static_cast<size_t>(2 * kThreads * kScopes));
@@ -342,6 +265,12 @@ TEST_F(ZelogEndToEndTest, LinesOfConcurrentThreadsStayWhole) {
                          line.size() == line.find(" enter Concurrent.Operation") + 27;
     const bool isExit = line.find(" exit  Concurrent.Operation elapsed=") != std::string::npos;
     EXPECT_TRUE(isEntry || isExit) << line;
+    // "YYYY-MM-DD hh:mm:ss.mmm tid=N depth=1 level=1 ", the exit ending in "elapsed=Nms".
+    EXPECT_TRUE(line.size() > 24 && line[4] == '-' && line[10] == ' ' && line[13] == ':' && line[19] == '.') << line;
+    EXPECT_NE(line.find(" depth=1 level=1 "), std::string::npos) << line;
+    if (isExit) {
+      EXPECT_EQ(line.substr(line.size() - 2), "ms") << line;
+    }
     entries += isEntry;
     exits += isExit;
   }
