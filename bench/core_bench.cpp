@@ -81,16 +81,29 @@ struct MemberName {
   NameRef operator()(const Member* member) const { return NameRef::From(member->name); }
 };
 
+using Store = ItemStore<Member, MemberName>;
+
+// Stores the members in their order (random names) as the collection does: search, then insert.
+void Fill(Store& store, std::vector<Member>& members) {
+  for (Member& member : members) {
+    const auto found = store.Find(NameRef::From(member.name));
+    store.Insert(found.position, &member);
+  }
+}
+
+std::vector<Member> MakeMembers(std::int64_t n) {
+  std::vector<Member> members;
+  for (auto& name : MakeNames(n)) members.push_back({std::move(name)});
+  return members;
+}
+
 // Looks up every name of an N-member store once, in another random order.
 void BM_StoreFind(benchmark::State& state) {
   const std::vector<std::u16string> names = MakeNames(state.range(0));
   std::vector<Member> members;
   for (const auto& name : names) members.push_back({name});
-  ItemStore<Member, MemberName> store;
-  for (Member& member : members) {
-    const auto found = store.Find(NameRef::From(member.name));
-    store.Insert(found.position, &member);
-  }
+  Store store;
+  Fill(store, members);
   std::vector<std::u16string> keys = names;
   std::shuffle(keys.begin(), keys.end(), std::mt19937(7));
   for (auto _ : state) {
@@ -98,7 +111,7 @@ void BM_StoreFind(benchmark::State& state) {
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_StoreFind)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_StoreFind)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536)->Arg(1048576);
 
 // Stores N names in random order: binary search plus the shift of the name order.
 void BM_StoreInsert(benchmark::State& state) {
@@ -106,16 +119,49 @@ void BM_StoreInsert(benchmark::State& state) {
   std::vector<Member> members;
   for (const auto& name : names) members.push_back({name});
   for (auto _ : state) {
-    ItemStore<Member, MemberName> store;
-    for (Member& member : members) {
-      const auto found = store.Find(NameRef::From(member.name));
-      store.Insert(found.position, &member);
-    }
+    Store store;
+    Fill(store, members);
     benchmark::DoNotOptimize(store.Count());
   }
   state.SetItemsProcessed(state.iterations() * state.range(0));
 }
-BENCHMARK(BM_StoreInsert)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536);
+BENCHMARK(BM_StoreInsert)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536)->Arg(1048576);
+
+// Removes every member of an N-member store by name, in random order (the fill is not timed).
+void BM_StoreRemove(benchmark::State& state) {
+  std::vector<Member> members = MakeMembers(state.range(0));
+  std::vector<const Member*> order;
+  for (const Member& member : members) order.push_back(&member);
+  std::shuffle(order.begin(), order.end(), std::mt19937(11));
+  for (auto _ : state) {
+    state.PauseTiming();
+    Store store;
+    Fill(store, members);
+    state.ResumeTiming();
+    for (const Member* member : order) store.RemoveAtName(store.Find(NameRef::From(member->name)).position);
+    benchmark::DoNotOptimize(store.Count());
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_StoreRemove)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536)->Arg(1048576);
+
+// Reads every position of both orders once, in random order.
+void BM_StorePosition(benchmark::State& state) {
+  std::vector<Member> members = MakeMembers(state.range(0));
+  Store store;
+  Fill(store, members);
+  std::vector<std::int32_t> positions(members.size());
+  for (size_t i = 0; i < positions.size(); ++i) positions[i] = static_cast<std::int32_t>(i);
+  std::shuffle(positions.begin(), positions.end(), std::mt19937(13));
+  for (auto _ : state) {
+    for (std::int32_t i : positions) {
+      benchmark::DoNotOptimize(store.NameAt(i));
+      benchmark::DoNotOptimize(store.InsertionAt(i));
+    }
+  }
+  state.SetItemsProcessed(state.iterations() * state.range(0));
+}
+BENCHMARK(BM_StorePosition)->Arg(16)->Arg(256)->Arg(4096)->Arg(65536)->Arg(1048576);
 
 void BM_ReadStructuredString(benchmark::State& state) {
   const std::u16string text = MakeText(MakeNames(state.range(0)));

@@ -1,6 +1,7 @@
 // qx_bench: the cost per operation of the property bag.
 //
-// Times seven workloads over N members (names of 8 to 24 characters in random order, VT_I4
+// Times eight workloads (add, Item by name and by position, Remove in random order, enumerate,
+// the two string forms, Clone) over N members (names of 8 to 24 characters in random order, VT_I4
 // values) on four subjects:
 //   baseline    a sorted std::vector of owned UTF-16 names and VARIANT values under the same
 //               case-insensitive comparison, no COM; memcpy of the text for the string forms;
@@ -8,12 +9,13 @@
 //   IDispatch   NamedValues through IDispatch::Invoke, DISPIDs looked up once;
 //   Dictionary  Scripting.Dictionary through IDispatch::Invoke (TextCompare, so its keys compare
 //               case-insensitively like the others); it has no positional access, no text forms
-//               and no Clone.
+//               and no Clone (Remove is not timed on it).
 // Each figure is the median over the repetitions of ns per member. The table goes to stdout and,
 // with --out FILE, to FILE as well.
 //
-// Usage: qx_bench [--smoke] [--reps R] [--sizes 16,256,...] [--out FILE]
-//   --smoke   N = 16 only, one repetition, nothing written: checks that every path works.
+// Usage: qx_bench [--smoke] [--reps R] [--big-reps R] [--sizes 16,256,...] [--out FILE]
+//   --smoke     N = 16 only, one repetition, nothing written: checks that every path works.
+//   --big-reps  repetitions for N above 65,536 (default: as --reps), where a pass takes seconds.
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
@@ -201,6 +203,22 @@ class Baseline {
     return true;
   }
 
+  // Adds distinct names with the values 0, 1, ... at once, sorting once (a set-up that stays
+  // affordable at sizes where adding one by one into the vector is quadratic).
+  void AddAll(const std::vector<UniqueBstr>& names) {
+    for (size_t i = 0; i < names.size(); ++i) {
+      const NameRef key = Key(names[i].Get());
+      entries_.push_back(std::make_unique<Entry>(key.data, key.length, I4(static_cast<LONG>(i))));
+    }
+    std::sort(entries_.begin(), entries_.end(),
+              [this](const auto& a, const auto& b) { return comparer_.Compare(a->Name(), b->Name()) < 0; });
+  }
+
+  void Remove(BSTR name) {
+    const NameRef key = Key(name);
+    entries_.erase(LowerBound(key));
+  }
+
   const Entry* Find(BSTR name) const {
     const NameRef key = Key(name);
     const auto at = LowerBound(key);
@@ -232,17 +250,18 @@ class Baseline {
 // ---------------------------------------------------------------------------------------------
 // Workloads, subjects and the table.
 
-enum class Workload { kAdd, kLookup, kPosition, kEnumerate, kDump, kLoad, kClone, kCount };
+enum class Workload { kAdd, kLookup, kPosition, kRemove, kEnumerate, kDump, kLoad, kClone, kCount };
 enum class Subject { kBaseline, kVtable, kDispatch, kDictionary, kCount };
 
 constexpr const char* kWorkloadNames[] = {
-    "add", "Item by name", "Item by position", "enumerate", "DumpToString", "LoadFromString", "Clone"};
+    "add", "Item by name", "Item by position", "Remove", "enumerate", "DumpToString", "LoadFromString", "Clone"};
 
 constexpr bool IsTextForm(Workload w) { return w == Workload::kDump || w == Workload::kLoad; }
 
 struct Options {
   std::vector<int> sizes{16, 256, 4096, 65536};
   int reps = 5;
+  int bigReps = 0;  // 0: as reps
   bool smoke = false;
   std::string out;
 };
@@ -262,6 +281,10 @@ double MedianNsPerMember(int n, int reps, const std::function<double(int batch)>
 
 using Table = std::vector<std::vector<std::vector<double>>>;  // [size][workload][subject] ns per member
 
+// Above this size what grows too fast to finish in bounded time is left out: the baseline's add
+// and Remove (a sorted vector: quadratic) and Scripting.Dictionary (its look-ups).
+constexpr int kQuadraticLimit = 65536;
+
 class Runner {
  public:
   Runner(int n, int reps) : n_(n), reps_(reps), data_(MakeDataSet(n, 20240611u + static_cast<std::uint32_t>(n))) {}
@@ -269,18 +292,21 @@ class Runner {
   std::vector<std::vector<double>> Run() {
     std::vector<std::vector<double>> figures(static_cast<size_t>(Workload::kCount),
                                              std::vector<double>(static_cast<size_t>(Subject::kCount), NAN));
+    const bool bounded = n_ <= kQuadraticLimit;
     const auto set = [&](Workload w, Subject s, const std::function<double(int)>& sample) {
+      const bool quadratic = s == Subject::kBaseline && (w == Workload::kAdd || w == Workload::kRemove);
+      if (!bounded && (s == Subject::kDictionary || quadratic)) return;
       figures[static_cast<size_t>(w)][static_cast<size_t>(s)] = MedianNsPerMember(n_, reps_, sample);
     };
     // The filled collections the read-only workloads share.
     Baseline baseline;
-    for (int i = 0; i < n_; ++i) baseline.Add(Name(i), I4(i));
+    baseline.AddAll(data_.names);
     ComPtr<INamedValues2> nv = FilledNamedValues();
     ComPtr<IDispatch> nvDispatch = AsDispatch(nv.Get());
-    ComPtr<IDispatch> dictionary = FilledDictionary();
+    ComPtr<IDispatch> dictionary = bounded ? FilledDictionary() : nullptr;
     nvIds_ = {DispidOf(nvDispatch.Get(), L"Add"), DispidOf(nvDispatch.Get(), L"Item"),
               DispidOf(nvDispatch.Get(), L"DumpToString"), DispidOf(nvDispatch.Get(), L"LoadFromString"),
-              DispidOf(nvDispatch.Get(), L"Clone")};
+              DispidOf(nvDispatch.Get(), L"Clone"), DispidOf(nvDispatch.Get(), L"Remove")};
 
     set(Workload::kAdd, Subject::kBaseline, [&](int batch) { return AddBaseline(batch); });
     set(Workload::kAdd, Subject::kVtable, [&](int batch) { return AddNamedValues(batch, false); });
@@ -386,6 +412,20 @@ class Runner {
     set(Workload::kLoad, Subject::kVtable, [&](int batch) { return LoadNamedValues(batch, false); });
     set(Workload::kLoad, Subject::kDispatch, [&](int batch) { return LoadNamedValues(batch, true); });
 
+    // Remove: every member by name in random order, from full collections made before the clock
+    // starts (the baseline erases from its vector: quadratic, like its add).
+    set(Workload::kRemove, Subject::kBaseline, [&](int batch) {
+      std::vector<Baseline> bags(static_cast<size_t>(batch));
+      for (auto& bag : bags) bag.AddAll(data_.names);
+      const double start = NowNs();
+      for (auto& bag : bags) {
+        for (int i : data_.lookupOrder) bag.Remove(Name(i));
+      }
+      return NowNs() - start;
+    });
+    set(Workload::kRemove, Subject::kVtable, [&](int batch) { return RemoveNamedValues(batch, false); });
+    set(Workload::kRemove, Subject::kDispatch, [&](int batch) { return RemoveNamedValues(batch, true); });
+
     set(Workload::kClone, Subject::kBaseline, [&](int batch) {
       std::vector<std::unique_ptr<Baseline>> clones(static_cast<size_t>(batch));
       const double start = NowNs();
@@ -415,7 +455,7 @@ class Runner {
 
  private:
   struct NamedValuesIds {
-    DISPID add, item, dump, load, clone;
+    DISPID add, item, dump, load, clone, remove;
   };
 
   BSTR Name(int i) const { return data_.names[static_cast<size_t>(i)].Get(); }
@@ -492,6 +532,28 @@ class Runner {
         } else {
           VARIANT value = I4(i);
           Check(bags[static_cast<size_t>(b)]->Add(Name(i), &value, nullptr), "Add");
+        }
+      }
+    }
+    return NowNs() - start;
+  }
+
+  double RemoveNamedValues(int batch, bool throughDispatch) {
+    std::vector<ComPtr<INamedValues2>> bags;
+    std::vector<ComPtr<IDispatch>> dispatches;
+    for (int b = 0; b < batch; ++b) {
+      bags.push_back(FilledNamedValues());
+      dispatches.push_back(AsDispatch(bags.back().Get()));
+    }
+    const double start = NowNs();
+    for (int b = 0; b < batch; ++b) {
+      for (int i : data_.lookupOrder) {
+        if (throughDispatch) {
+          VARIANT name = BorrowedText(Name(i));
+          Check(Invoke(dispatches[static_cast<size_t>(b)].Get(), nvIds_.remove, DISPATCH_METHOD, &name, 1, nullptr),
+                "Invoke Remove");
+        } else {
+          Check(bags[static_cast<size_t>(b)]->Remove(Name(i)), "Remove");
         }
       }
     }
@@ -581,8 +643,9 @@ std::string Ratio(double a, double b) { return std::isnan(a) || std::isnan(b) ||
 
 std::string BuildDescription(const Options& options) {
   char buffer[256];
-  std::snprintf(buffer, sizeof buffer, "%s, mingw-w64 g++ %s, %s, median of %d repetitions",
-                sizeof(void*) == 8 ? "win64" : "win32", __VERSION__, QX_BENCH_BUILD_TYPE, options.reps);
+  std::snprintf(buffer, sizeof buffer, "%s, mingw-w64 g++ %s, %s, median of %d repetitions%s",
+                sizeof(void*) == 8 ? "win64" : "win32", __VERSION__, QX_BENCH_BUILD_TYPE, options.reps,
+                options.bigReps > 0 ? (" (" + std::to_string(options.bigReps) + " above N = 65,536)").c_str() : "");
   return buffer;
 }
 
@@ -632,6 +695,8 @@ bool ParseOptions(int argc, char** argv, Options& options) {
       options.smoke = true;
     } else if (arg == "--reps" && hasValue) {
       options.reps = std::max(1, std::atoi(argv[++i]));
+    } else if (arg == "--big-reps" && hasValue) {
+      options.bigReps = std::max(1, std::atoi(argv[++i]));
     } else if (arg == "--out" && hasValue) {
       options.out = argv[++i];
     } else if (arg == "--sizes" && hasValue) {
@@ -642,7 +707,7 @@ bool ParseOptions(int argc, char** argv, Options& options) {
         if (*p == ',') ++p;
       }
     } else {
-      std::fprintf(stderr, "usage: qx_bench [--smoke] [--reps R] [--sizes 16,256,...] [--out FILE]\n");
+      std::fprintf(stderr, "usage: qx_bench [--smoke] [--reps R] [--big-reps R] [--sizes 16,256,...] [--out FILE]\n");
       return false;
     }
   }
@@ -662,7 +727,7 @@ int Main(int argc, char** argv) {
   std::vector<size_t> textBytes;
   for (int n : options.sizes) {
     std::fprintf(stderr, "qx_bench: N = %d\n", n);
-    Runner runner(n, options.reps);
+    Runner runner(n, n > kQuadraticLimit && options.bigReps > 0 ? options.bigReps : options.reps);
     table.push_back(runner.Run());
     textBytes.push_back(runner.TextBytes());
   }

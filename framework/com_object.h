@@ -53,14 +53,14 @@ template <class E>
 struct EntryInterface {
   using type = E;
 };
-template <class I>
-struct EntryInterface<Dual<I>> {
+template <class I, class F>
+struct EntryInterface<Dual<I, F>> {
   using type = I;
 };
 template <class E>
 inline constexpr bool kIsDual = false;
-template <class I>
-inline constexpr bool kIsDual<Dual<I>> = true;
+template <class I, class F>
+inline constexpr bool kIsDual<Dual<I, F>> = true;
 
 template <class I, class... Bases>
 bool AnswersFor(REFIID iid, InterfaceList<Bases...>) {
@@ -173,8 +173,8 @@ class ComObject : public Entries... {
   // hand the object out. A failure destroys the object.
   HRESULT FinalConstruct() noexcept { return S_OK; }
 
-  template <class C, class... Args>
-  friend ComPtr<C> MakeCom(Args&&... args);
+  template <class C>
+  friend ComPtr<C> AdoptNew(C* object);
   template <class C>
   friend HRESULT CreateComInstance(IUnknown* outer, REFIID iid, void** out) noexcept;
 
@@ -251,16 +251,34 @@ class ComObject : public Entries... {
   ComPtr<IUnknown> marshaler_;
 };
 
-// Makes a plain (not aggregated) object inside the library. Throws std::bad_alloc, or a
-// ComError when the class's FinalConstruct fails; constructors may throw too.
-template <class D, class... Args>
-ComPtr<D> MakeCom(Args&&... args) {
-  D* object = new D(std::forward<Args>(args)...);
+// Takes a freshly constructed object to its first reference and runs its FinalConstruct;
+// throws a ComError when that fails (the object is then destroyed).
+template <class D>
+ComPtr<D> AdoptNew(D* object) {
   object->NonDelegatingAddRef();
   const HRESULT hr = object->Construct(nullptr);
   ComPtr<D> result = ComPtr<D>::Adopt(object);
   if (FAILED(hr)) throw ComError(hr);
   return result;
+}
+
+// Makes a plain (not aggregated) object inside the library. Throws std::bad_alloc, or a
+// ComError when the class's FinalConstruct fails; constructors may throw too.
+template <class D, class... Args>
+ComPtr<D> MakeCom(Args&&... args) {
+  return AdoptNew(new D(std::forward<Args>(args)...));
+}
+
+// Room for variable-length data in the same allocation, right after the object: MakeComWithRoom
+// passes it to the class's `static void* operator new(size_t, TrailingRoom)`.
+struct TrailingRoom {
+  size_t bytes;
+};
+
+// MakeCom for a class that keeps `room` bytes after itself.
+template <class D, class... Args>
+ComPtr<D> MakeComWithRoom(TrailingRoom room, Args&&... args) {
+  return AdoptNew(new (room) D(std::forward<Args>(args)...));
 }
 
 // The instance creator of a class object: builds the plain or the aggregated form and answers

@@ -8,11 +8,6 @@ namespace qx {
 using com::ComBoundary;
 using com::ComPtr;
 
-C_EnumMTNV::C_EnumMTNV(std::span<CMTNV* const> items) {
-  items_.reserve(items.size());
-  for (CMTNV* item : items) items_.emplace_back(item);
-}
-
 // Past the end: S_FALSE and a null item.
 HRESULT C_EnumMTNV::MTNext(_MTNV** hVal) {
   return ComBoundary(com::FullConvention(msg::kMTNVS), L" C_EnumMTNV::Next", [&] {

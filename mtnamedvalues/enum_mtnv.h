@@ -3,7 +3,6 @@
 // callable from any thread.
 #pragma once
 
-#include <span>
 #include <vector>
 
 #include "framework/com_object.h"
@@ -18,7 +17,11 @@ class C_EnumMTNV final
                             _EnumMTNV, _EnumNamedValue, ISupportErrorInfo> {
  public:
   // Takes a reference on every item (the caller holds the collection's lock).
-  explicit C_EnumMTNV(std::span<CMTNV* const> items);
+  template <class Items>
+  explicit C_EnumMTNV(const Items& items) {
+    items_.reserve(items.size());
+    for (CMTNV* item : items) items_.emplace_back(item);
+  }
 
   HRESULT STDMETHODCALLTYPE MTNext(_MTNV** hVal) override;
   HRESULT STDMETHODCALLTYPE Next(NamedValue** pVal) override;

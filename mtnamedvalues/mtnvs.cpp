@@ -113,8 +113,9 @@ HRESULT CMTNVS::PlaceValue(BSTR name, const VARIANT& value, bool replaceDuplicat
     }
   }
 
+  com::UniqueBstr holder;
   return PlaceMember(
-      items_, NormalizedKey(style_, name), replaceDuplicates, item,
+      items_, TrimmedKey(style_, NameOf(name), holder), replaceDuplicates, item,
       [&](CMTNV* existing) {
         {
           const auto held = existing->OwnLock().Lock();
@@ -123,7 +124,7 @@ HRESULT CMTNVS::PlaceValue(BSTR name, const VARIANT& value, bool replaceDuplicat
         stored.Reset();  // the old value, released outside the item's lock
         return S_OK;
       },
-      [&](com::UniqueBstr key) { return com::MakeCom<CMTNV>(this, std::move(key), std::move(stored)); });
+      [&](NameRef key) { return com::MakeCom<CMTNV>(this, CopyName(key), std::move(stored)); });
 }
 
 HRESULT CMTNVS::CreateSubCollection(_NamedValues* source, bool replaceDuplicates, VARIANT* converted) {

@@ -2,10 +2,6 @@
 
 namespace qx {
 
-C_EnumNamedValue::C_EnumNamedValue(std::span<CNamedValue* const> members) : items_(members.begin(), members.end()) {
-  for (CNamedValue* member : items_) member->AddRef();
-}
-
 C_EnumNamedValue::~C_EnumNamedValue() {
   for (CNamedValue* member : items_) member->Release();
 }

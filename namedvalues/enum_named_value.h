@@ -2,7 +2,6 @@
 // snapshot of the members in the collection's public order at the time it was made.
 #pragma once
 
-#include <span>
 #include <vector>
 
 #include "framework/com_object.h"
@@ -15,7 +14,10 @@ class C_EnumNamedValue final
     : public com::ComObject<C_EnumNamedValue, com::ClassOptions{}, _EnumNamedValue, ISupportErrorInfo> {
  public:
   // Takes a reference on every member; holds none on the collection.
-  explicit C_EnumNamedValue(std::span<CNamedValue* const> members);
+  template <class Members>
+  explicit C_EnumNamedValue(const Members& members) : items_(members.begin(), members.end()) {
+    for (CNamedValue* member : items_) member->AddRef();
+  }
   ~C_EnumNamedValue();
 
   HRESULT STDMETHODCALLTYPE Next(NamedValue** pVal) override;

@@ -7,7 +7,7 @@
 #include <windows.h>
 
 #include <new>
-#include <span>
+#include <type_traits>
 #include <vector>
 
 #include "common/error_reporter.h"
@@ -20,9 +20,9 @@ namespace qx {
 // The caller's function of ITraverse: the callee removes its arguments.
 using TraverseCallback = HRESULT(__stdcall*)(IUnknown* member, void* passThru);
 
-// The members in one order, each with a reference. Throws std::bad_alloc.
-template <class Item>
-std::vector<com::ComPtr<Item>> CountedSnapshot(std::span<Item* const> members) {
+// The members in one order (a view of the store), each with a reference. Throws std::bad_alloc.
+template <class Members, class Item = std::remove_pointer_t<typename Members::value_type>>
+std::vector<com::ComPtr<Item>> CountedSnapshot(const Members& members) {
   std::vector<com::ComPtr<Item>> snapshot;
   snapshot.reserve(members.size());
   for (Item* member : members) snapshot.emplace_back(member);

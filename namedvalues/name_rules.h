@@ -25,11 +25,14 @@ inline com::UniqueBstr CopyName(NameRef name) {
   return com::UniqueBstr::Copy(reinterpret_cast<const OLECHAR*>(name.data), name.length);
 }
 
-// The key a new member is stored under: `name` trimmed by the style, as a BSTR of its own.
-inline com::UniqueBstr NormalizedKey(const NameStyle& style, BSTR name) {
-  if (!name) return {};
-  const NameRef trimmed = NormalizeName(style, NameOf(name));
-  return trimmed.length == SysStringLen(name) ? com::UniqueBstr::Copy(name) : CopyName(trimmed);
+// The key a member is searched and stored under: `name` trimmed by the style, borrowed from
+// `name`. The locale comparisons read up to a NUL, so for them a name trimmed out of a longer
+// text is copied (into `holder`).
+inline NameRef TrimmedKey(const NameStyle& style, NameRef name, com::UniqueBstr& holder) {
+  const NameRef trimmed = NormalizeName(style, name);
+  if (!style.localeSensitive || trimmed.IsNull() || trimmed.data[trimmed.length] == u'\0') return trimmed;
+  holder = CopyName(trimmed);
+  return NameOf(holder.Get());
 }
 
 }  // namespace qx

@@ -1,5 +1,8 @@
 #include "namedvalues/named_value.h"
 
+#include <cstring>
+#include <limits>
+
 #include "common/error_reporter.h"
 #include "common/request_pass.h"
 #include "framework/boundary.h"
@@ -13,15 +16,49 @@ using com::kDescribeWhereFound;
 using com::UniqueBstr;
 using com::UniqueVariant;
 
-CNamedValue::CNamedValue(CNamedValues* parent, UniqueBstr name, const VARIANT& value)
-    : name_(std::move(name)), parent_(parent) {
-  com::ThrowIfFailed(VariantCopyInd(value_.AddressOf(), const_cast<VARIANT*>(&value)));
+namespace {
+
+// The bytes a name takes after the member: the BSTR layout of a 32-bit byte count, the text and
+// a NUL.
+size_t NameRoom(NameRef name) {
+  return name.IsNull() ? 0 : sizeof(std::uint32_t) + (name.length + size_t{1}) * sizeof(OLECHAR);
 }
 
-CNamedValue::CNamedValue(CNamedValues* parent, UniqueBstr name, UniqueVariant value) noexcept
-    : name_(std::move(name)), value_(std::move(value)), parent_(parent) {}
+}  // namespace
 
-CNamedValue::~CNamedValue() = default;
+com::ComPtr<CNamedValue> CNamedValue::Make(CNamedValues* parent, NameRef name, const VARIANT& value) {
+  UniqueVariant copy;
+  com::ThrowIfFailed(VariantCopyInd(copy.AddressOf(), const_cast<VARIANT*>(&value)));
+  return Make(parent, name, std::move(copy));
+}
+
+com::ComPtr<CNamedValue> CNamedValue::Make(CNamedValues* parent, NameRef name, UniqueVariant value) {
+  if (name.length > (std::numeric_limits<std::uint32_t>::max() - sizeof(std::uint32_t)) / sizeof(OLECHAR) - 1) {
+    throw std::bad_alloc();
+  }
+  return com::MakeComWithRoom<CNamedValue>(com::TrailingRoom{NameRoom(name)}, parent, name, std::move(value));
+}
+
+CNamedValue::CNamedValue(CNamedValues* parent, NameRef name, UniqueVariant value) noexcept
+    : value_(std::move(value)), parent_(parent) {
+  if (name.IsNull()) return;
+  auto* room = reinterpret_cast<unsigned char*>(this + 1);
+  const std::uint32_t bytes = name.length * static_cast<std::uint32_t>(sizeof(OLECHAR));
+  std::memcpy(room, &bytes, sizeof bytes);
+  name_ = reinterpret_cast<BSTR>(room + sizeof bytes);
+  std::memcpy(name_, name.data, bytes);
+  name_[name.length] = L'\0';
+}
+
+CNamedValue::~CNamedValue() {
+  if (ownsName_) SysFreeString(name_);
+}
+
+void CNamedValue::SetName(UniqueBstr name) noexcept {
+  if (ownsName_) SysFreeString(name_);
+  ownsName_ = !name.IsNull();
+  name_ = name.Detach();
+}
 
 HRESULT CNamedValue::AssignValue(const VARIANT& value) noexcept {
   UniqueVariant copy;
@@ -34,7 +71,7 @@ HRESULT CNamedValue::AssignValue(const VARIANT& value) noexcept {
 HRESULT CNamedValue::get_Name(BSTR* pVal) {
   return ComBoundary(kDescribeWhereFound, L" CNamedValue::get_Name", [&] {
     if (!pVal) return ReportSystemError(E_POINTER);
-    name_.CopyTo(pVal);
+    *pVal = UniqueBstr::Copy(name_).Detach();
     return S_OK;
   });
 }
@@ -62,11 +99,11 @@ HRESULT CNamedValue::get_Parent(_NamedValues** pVal) {
 HRESULT CNamedValue::Rename(BSTR NewName) {
   return ComBoundary(kDescribeWhereFound, L" CNamedValue::Rename", [&] {
     if (!parent_) {
-      name_ = UniqueBstr::Copy(NewName);
+      SetName(UniqueBstr::Copy(NewName));
       return S_OK;
     }
     // The collection replaces this member's name: hand it a copy, not the name it frees.
-    const UniqueBstr current = UniqueBstr::Copy(name_.Get());
+    const UniqueBstr current = UniqueBstr::Copy(name_);
     return parent_->Rename(current.Get(), NewName);
   });
 }
@@ -74,7 +111,7 @@ HRESULT CNamedValue::Rename(BSTR NewName) {
 HRESULT CNamedValue::Detach() {
   return ComBoundary(kDescribeWhereFound, L" CNamedValue::Detach", [&] {
     if (!parent_) return S_OK;
-    const UniqueBstr current = UniqueBstr::Copy(name_.Get());
+    const UniqueBstr current = UniqueBstr::Copy(name_);
     return parent_->Remove(current.Get());
   });
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "framework/com_object.h"
+#include "namedvalues/dispatch_fast_path.h"
 #include "framework/owners.h"
 #include "module/interfaces.h"
 #include "namedvalues/name_rules.h"
@@ -10,7 +11,7 @@ namespace qx {
 
 class CNamedValues;
 
-class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}, com::Dual<INamedValue2>,
+class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}, com::Dual<INamedValue2, NamedValueFastPath>,
                                                 ISupportErrorInfo, ISlimFast, IRefresh> {
  public:
   // Answers the implementation object itself, so that a collection recognises its own kind of
@@ -18,11 +19,18 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   static constexpr GUID kImplementationIid = {
       0x5b0e3f4c, 0x7d2a, 0x4e61, {0x9a, 0x35, 0x1c, 0x8e, 0x62, 0x0b, 0x47, 0xd1}};
 
-  // Copies the name (null stays null) and the value with by-reference indirection removed.
-  // Throws ComError with the copy's HRESULT when the value cannot be copied.
-  CNamedValue(CNamedValues* parent, com::UniqueBstr name, const VARIANT& value);
-  // Takes the name and the value over as they are.
-  CNamedValue(CNamedValues* parent, com::UniqueBstr name, com::UniqueVariant value) noexcept;
+  // A new member of `parent` (null for an orphan) named `name` (null stays null), the name
+  // kept in the member's own allocation. The first copies `value` with by-reference indirection
+  // removed and throws ComError with the copy's HRESULT when it cannot; the second takes `value`
+  // over. Throws std::bad_alloc.
+  static com::ComPtr<CNamedValue> Make(CNamedValues* parent, NameRef name, const VARIANT& value);
+  static com::ComPtr<CNamedValue> Make(CNamedValues* parent, NameRef name, com::UniqueVariant value);
+
+  // For Make only: the object and the room for its name come from one allocation.
+  CNamedValue(CNamedValues* parent, NameRef name, com::UniqueVariant value) noexcept;
+  static void* operator new(size_t size, com::TrailingRoom room) { return ::operator new(size + room.bytes); }
+  static void operator delete(void* block, com::TrailingRoom) noexcept { ::operator delete(block); }
+  static void operator delete(void* block) noexcept { ::operator delete(block); }
   ~CNamedValue();
 
   // NamedValue
@@ -38,9 +46,9 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   HRESULT STDMETHODCALLTYPE Refresh() override;
 
   // For the collection.
-  NameRef Name() const noexcept { return NameOf(name_.Get()); }
-  BSTR NameBstr() const noexcept { return name_.Get(); }
-  void SetName(com::UniqueBstr name) noexcept { name_ = std::move(name); }
+  NameRef Name() const noexcept { return NameOf(name_); }
+  BSTR NameBstr() const noexcept { return name_; }
+  void SetName(com::UniqueBstr name) noexcept;
   CNamedValues* Parent() const noexcept { return parent_; }
   void SetParent(CNamedValues* parent) noexcept { parent_ = parent; }
   const VARIANT& Value() const noexcept { return value_.Get(); }
@@ -51,7 +59,10 @@ class CNamedValue final : public com::ComObject<CNamedValue, com::ClassOptions{}
   void TakeValue(com::UniqueVariant value) noexcept { value_ = std::move(value); }
 
  private:
-  com::UniqueBstr name_;
+  // The name: null, the copy in this member's allocation (laid out as a BSTR: length prefix,
+  // text, NUL), or a BSTR the member owns once renamed.
+  BSTR name_ = nullptr;
+  bool ownsName_ = false;
   com::UniqueVariant value_;
   CNamedValues* parent_;  // not counted: the collection clears it when it lets the member go
 };

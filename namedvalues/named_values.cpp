@@ -50,9 +50,9 @@ void CNamedValues::ReleaseAll() noexcept {
 std::vector<ComPtr<CNamedValue>> CNamedValues::Members() const { return CountedSnapshot(items_.PublicOrder()); }
 
 template <class Assign, class Make>
-HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make) {
+HRESULT CNamedValues::Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make) {
   CNamedValue* placed = nullptr;
-  const HRESULT hr = PlaceMember(items_, std::move(key), replaceDuplicates, item ? &placed : nullptr,
+  const HRESULT hr = PlaceMember(items_, key, replaceDuplicates, item ? &placed : nullptr,
                                  std::forward<Assign>(assign), std::forward<Make>(make));
   if (item && SUCCEEDED(hr)) *item = placed;
   return hr;
@@ -60,29 +60,47 @@ HRESULT CNamedValues::Place(UniqueBstr key, bool replaceDuplicates, NamedValue**
 
 HRESULT CNamedValues::InternalAdd(BSTR name, const VARIANT& value, bool replaceDuplicates, NamedValue** item) noexcept {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
-    // The key is the trimmed name, as a BSTR of its own: it becomes the member's name.
+    // The key is the trimmed name; the new member keeps its own copy.
+    UniqueBstr holder;
     return Place(
-        NormalizedKey(style_, name), replaceDuplicates, item,
+        TrimmedKey(style_, NameOf(name), holder), replaceDuplicates, item,
         [&](CNamedValue* existing) { return existing->AssignValue(value); },
-        [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), value); });
+        [&](NameRef newKey) { return CNamedValue::Make(this, newKey, value); });
   });
 }
 
 HRESULT CNamedValues::AddLoaded(NameRef name, NameRef valueText) noexcept {
   return ComBoundary(kDescribeWhereFound, L" CNamedValues::InternalAdd", [&] {
     // The parts are copied once each, straight into what the member keeps.
-    UniqueBstr key = name.IsNull() ? UniqueBstr() : CopyName(NormalizeName(style_, name));
+    UniqueBstr holder;
+    const NameRef key = TrimmedKey(style_, name, holder);
     UniqueVariant value;
     V_VT(value.AddressOf()) = VT_BSTR;
     V_BSTR(value.AddressOf()) = valueText.IsNull() ? nullptr : CopyName(valueText).Detach();
     return Place(
-        std::move(key), true, nullptr,
+        key, true, nullptr,
         [&](CNamedValue* existing) {
           existing->TakeValue(std::move(value));
           return S_OK;
         },
-        [&](UniqueBstr newKey) { return com::MakeCom<CNamedValue>(this, std::move(newKey), std::move(value)); });
+        [&](NameRef newKey) { return CNamedValue::Make(this, newKey, std::move(value)); });
   });
+}
+
+bool CNamedValues::CopyMembersFrom(const CNamedValues& source) noexcept {
+  try {
+    // A counted snapshot: copying a value may run its object's code.
+    for (const auto& member : source.Members()) {
+      UniqueBstr holder;
+      const HRESULT hr = Place(
+          TrimmedKey(style_, member->Name(), holder), false, nullptr, [](CNamedValue*) { return E_FAIL; },
+          [&](NameRef newKey) { return CNamedValue::Make(this, newKey, member->Value()); });
+      if (FAILED(hr)) return false;
+    }
+    return true;
+  } catch (...) {
+    return false;
+  }
 }
 
 HRESULT CNamedValues::get_Item(VARIANT* Index, NamedValue** pVal) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "framework/com_object.h"
+#include "namedvalues/dispatch_fast_path.h"
 #include "module/interfaces.h"
 #include "namedvalues/named_value.h"
 #include "qx/core/item_store.h"
@@ -12,7 +13,7 @@
 namespace qx {
 
 class CNamedValues final
-    : public com::ComObject<CNamedValues, com::ClassOptions{.aggregatable = true}, com::Dual<INamedValues2>,
+    : public com::ComObject<CNamedValues, com::ClassOptions{.aggregatable = true}, com::Dual<INamedValues2, NamedValuesFastPath>,
                             ISupportErrorInfo, ISlimFast, ITraverse, IRefresh, INameResolver> {
  public:
   CNamedValues();
@@ -68,7 +69,11 @@ class CNamedValues final
   // become the member's name and string value, replacing a duplicate.
   HRESULT AddLoaded(NameRef name, NameRef valueText) noexcept;
   template <class Assign, class Make>
-  HRESULT Place(com::UniqueBstr key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
+  HRESULT Place(NameRef key, bool replaceDuplicates, NamedValue** item, Assign&& assign, Make&& make);
+  // Copies the members of `source` into this empty collection of the same style, in the
+  // source's public order, as Merge would; false when one of them cannot be copied so (the
+  // caller then starts over by Merge).
+  bool CopyMembersFrom(const CNamedValues& source) noexcept;
   // Lets every member go. The store is emptied and every parent link cleared before the first
   // reference is released, since a release may run client code that reads this collection.
   void ReleaseAll() noexcept;

@@ -55,23 +55,34 @@ HRESULT CNamedValues::Merge(_NamedValues* pnvSource, VARIANT_BOOL ReplaceDuplica
 HRESULT CNamedValues::Clone(INamedValues2** pVal) {
   if (!pVal) return ReportSystemError(E_POINTER);
   *pVal = nullptr;
+  // An empty, writable collection like this one.
+  const auto emptyCopy = [&](ComPtr<CNamedValues>& copy) {
+    try {
+      copy = com::MakeCom<CNamedValues>();
+    } catch (...) {
+      return ReportSystemError(E_OUTOFMEMORY);
+    }
+    // The new collection is empty and writable, so these cannot be refused.
+    HRESULT hr = copy->put_Style(static_cast<qxnvStyleConstants>(style_.Bits()));
+    if (SUCCEEDED(hr)) hr = copy->put_Sorted(items_.Sorted() ? VARIANT_TRUE : VARIANT_FALSE);
+    if (FAILED(hr)) return hr;
+    // The capacity is only a reservation: the store grows on demand if this fails.
+    try {
+      copy->items_.SetCapacity(items_.Capacity());
+    } catch (const std::bad_alloc&) {
+    }
+    return S_OK;
+  };
   ComPtr<CNamedValues> copy;
-  try {
-    copy = com::MakeCom<CNamedValues>();
-  } catch (...) {
-    return ReportSystemError(E_OUTOFMEMORY);
-  }
-  // The new collection is empty and writable, so these cannot be refused.
-  HRESULT hr = copy->put_Style(static_cast<qxnvStyleConstants>(style_.Bits()));
-  if (SUCCEEDED(hr)) hr = copy->put_Sorted(items_.Sorted() ? VARIANT_TRUE : VARIANT_FALSE);
+  HRESULT hr = emptyCopy(copy);
   if (FAILED(hr)) return hr;
-  // The capacity is only a reservation: the store grows on demand if this fails.
-  try {
-    copy->items_.SetCapacity(items_.Capacity());
-  } catch (const std::bad_alloc&) {
+  // The members go straight in; should any of them fail, the copy starts over by Merge, which
+  // reports that failure as a Merge of this collection would.
+  if (!copy->CopyMembersFrom(*this)) {
+    hr = emptyCopy(copy);
+    if (SUCCEEDED(hr)) hr = copy->Merge(static_cast<INamedValues2*>(this), VARIANT_FALSE);
+    if (FAILED(hr)) return hr;  // the partial copy goes with `copy`
   }
-  hr = copy->Merge(static_cast<INamedValues2*>(this), VARIANT_FALSE);
-  if (FAILED(hr)) return hr;  // the partial copy goes with `copy`
   *pVal = static_cast<INamedValues2*>(copy.Detach());
   return S_OK;
 }

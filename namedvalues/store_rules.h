@@ -13,7 +13,6 @@
 #include <cstdint>
 #include <memory>
 #include <new>
-#include <span>
 #include <utility>
 
 #include "common/error_reporter.h"
@@ -135,14 +134,15 @@ HRESULT FindRename(const ItemStore<Item, Names, Alloc>& store, BSTR oldName, BST
 
 // The add-or-replace step of InternalAdd for a key already trimmed by the collection's style:
 // a member with that name gets assign(Item*) (unless duplicates are refused); otherwise make(key)
-// builds a new member (a ComPtr<Item>, the store's reference) and it is stored. `placed`
+// builds a new member (a ComPtr<Item>, the store's reference) with a copy of the key, and it is
+// stored. `placed`
 // (optional) receives the member with a reference of its own.
 template <class Item, class Names, class Alloc, class Assign, class Make>
-HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, com::UniqueBstr key, bool replaceDuplicates, Item** placed,
+HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, NameRef key, bool replaceDuplicates, Item** placed,
                     Assign&& assign, Make&& make) {
-  const auto [found, position] = store.Find(NameOf(key.Get()));
+  const auto [found, position] = store.Find(key);
   if (found) {
-    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, key.Get());
+    if (!replaceDuplicates) return LibraryError(msg::kDuplicateName, CopyName(key).Get());
     // Held here: releasing the old value may run client code that removes the member.
     const com::ComPtr<Item> existing(store.NameAt(position));
     const HRESULT hr = assign(existing.Get());
@@ -152,7 +152,7 @@ HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, com::UniqueBstr key, b
   }
   com::ComPtr<Item> member;
   try {
-    member = make(std::move(key));
+    member = make(key);
   } catch (const com::ComError& e) {
     return PropagateHResult(e.Code());
   }
@@ -195,11 +195,11 @@ HRESULT InsertOrphan(ItemStore<Item, Names, Alloc>& store, const NameStyle& styl
 
 // The _NewEnum of a collection: a standard IEnumVARIANT over a snapshot of the members as
 // VT_DISPATCH values (their INamedValue2 duals). Throws std::bad_alloc.
-template <class Item>
-IUnknown* NewMemberEnumVariant(std::span<Item* const> members) {
+template <class Members>
+IUnknown* NewMemberEnumVariant(const Members& members) {
   auto snapshot = std::make_shared<com::VariantSnapshot>();
   snapshot->Reserve(members.size());
-  for (Item* member : members) snapshot->AddObject(static_cast<INamedValue2*>(member));
+  for (auto* member : members) snapshot->AddObject(static_cast<INamedValue2*>(member));
   auto enumerator = com::MakeCom<com::SnapshotEnumVariant<>>(std::move(snapshot), 0);
   return static_cast<IEnumVARIANT*>(enumerator.Detach());
 }

@@ -130,7 +130,8 @@ log="$log_dir/bench-smoke-win64.log"
 "$WINE64" build/win64/bin/qx_bench.exe --smoke >"$log" 2>&1 &&
   "$WINE64" build/win64/bin/mtnvs_bench.exe --smoke >>"$log" 2>&1 &&
   "$WINE64" cscript.exe //nologo "$(qx_winpath bench/namedvalues_bench.js)" smoke >>"$log" 2>&1 &&
-  grep -q '^done' "$log"  # a script error would otherwise end the script silently with code 0
+  "$WINE64" cscript.exe //nologo "$(qx_winpath bench/namedvalues_bench.vbs)" smoke >>"$log" 2>&1 &&
+  [ "$(grep -c '^done' "$log")" = 2 ]  # a script error would otherwise end a script silently with code 0
 rc=$?
 record "win64 benchmark smoke" "$log" "$rc" "$((rc == 0))" "$((rc != 0))"
 

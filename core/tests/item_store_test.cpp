@@ -46,7 +46,8 @@ Member* Add(Store& store, Pool& pool, std::u16string name) {
   return m;
 }
 
-std::u16string Names(std::span<Member* const> order) {
+template <class Order>
+std::u16string Names(const Order& order) {
   std::u16string out;
   for (const Member* m : order) out += (m->null ? u"<null>" : m->name) + u",";
   return out;
@@ -137,26 +138,41 @@ TEST(ItemStore, AllocationFailureLeavesTheStoreUnchanged) {
 
   g_failNextAllocation = true;
   EXPECT_THROW(FailingStore{}, std::bad_alloc);
+
+  // With chunks of 4, inserts in the middle split chunks: a failed split
+  // changes nothing either.
+  qx::ItemStore<Member, MemberName, FailingAllocator<Member*>, 4> small;
+  for (int i = 0; i < 12; ++i) small.Insert(i, pool.Make(Key(2 * i)));
+  const std::u16string smallByName = Names(small.ByName());
+  for (int at = 0; at <= 12; ++at) {
+    g_failNextAllocation = true;
+    EXPECT_THROW(small.Insert(at, pool.Make(u"x")), std::bad_alloc) << at;
+    EXPECT_EQ(Names(small.ByName()), smallByName);
+    EXPECT_EQ(Names(small.ByInsertion()), smallByName);
+  }
 }
 
-TEST(ItemStore, RandomOperationsMatchAModel) {
+// Against a model of two vectors; with chunks of 4 every operation also crosses
+// chunk boundaries (splits, merges, moves over several chunks).
+template <class AnyStore>
+void RunAgainstModel(int steps, int nameLength) {
   std::mt19937 rng(12345);
   const std::u16string alphabet = u"aAbB_s\u017F\u0130i";
   auto randomName = [&] {
-    std::u16string s(rng() % 4, u' ');
+    std::u16string s(rng() % (nameLength + 1), u' ');
     for (auto& c : s) c = alphabet[rng() % alphabet.size()];
     return s;
   };
   for (const int styleBits : {0, NameStyle::kCaseSensitive}) {
     Pool pool;
-    Store store;
+    AnyStore store;
     store.SetComparer(NameComparer(NameStyle::FromBits(styleBits)));
     const NameComparer& cmp = store.Comparer();
     MemberName nameOf;
     std::vector<Member*> inserted;  // the model's insertion order
     std::vector<Member*> sorted;    // and its name order
     auto less = [&](const Member* x, const Member* y) { return cmp.Compare(nameOf(x), nameOf(y)) < 0; };
-    for (int step = 0; step < 6000; ++step) {
+    for (int step = 0; step < steps; ++step) {
       const bool nullName = rng() % 20 == 0;
       const std::u16string name = randomName();
       const NameRef key = nullName ? NameRef{} : NameRef::From(name);
@@ -215,8 +231,20 @@ TEST(ItemStore, RandomOperationsMatchAModel) {
       ASSERT_TRUE(std::adjacent_find(sorted.begin(), sorted.end(), [&](auto x, auto y) { return !less(x, y); }) ==
                   sorted.end());
       ASSERT_GE(store.Capacity(), store.Count());
+      if (!inserted.empty()) {
+        const auto i = static_cast<std::int32_t>(rng() % inserted.size());
+        ASSERT_EQ(store.InsertionAt(i), inserted[i]);
+        ASSERT_EQ(store.NameAt(i), sorted[i]);
+      }
     }
   }
+}
+
+TEST(ItemStore, RandomOperationsMatchAModel) {
+  RunAgainstModel<Store>(6000, 3);
+  RunAgainstModel<qx::ItemStore<Member, MemberName, std::allocator<Member*>, 4>>(6000, 3);
+  // Longer names: the store grows to about two thousand members over many chunks.
+  RunAgainstModel<qx::ItemStore<Member, MemberName, std::allocator<Member*>, 8>>(6000, 6);
 }
 
 }  // namespace

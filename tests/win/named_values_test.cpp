@@ -69,13 +69,6 @@ List Ordered(INamedValues2* nv, VARIANT_BOOL sorted) {
   EXPECT_EQ(names, byPosition);
   return names;
 }
-UniqueVariant VarOf(VARTYPE type, auto assign) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = type;
-  assign(*v.AddressOf());
-  return v;
-}
-
 using NamedValuesTest = LeakCheckedTest;
 
 // ---- name rules ---------------------------------------------------------------------------

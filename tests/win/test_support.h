@@ -47,6 +47,14 @@ inline UniqueVariant VarText(const std::wstring& text) {
   return v;
 }
 
+// A VARIANT of type `type` that `assign(VARIANT&)` completes.
+inline UniqueVariant VarOf(VARTYPE type, auto assign) {
+  UniqueVariant v;
+  V_VT(v.AddressOf()) = type;
+  assign(*v.AddressOf());
+  return v;
+}
+
 // What the thread's error object says; the object is left on the thread.
 struct ErrorState {
   bool present = false;

@@ -6,18 +6,18 @@
 #include <cassert>
 #include <cstddef>
 #include <cstdint>
-#include <cstring>
+#include <iterator>
 #include <limits>
 #include <memory>
 #include <new>
-#include <span>
 #include <utility>
 
+#include "qx/core/chunked_sequence.h"
 #include "qx/core/name.h"
 
 namespace qx {
 
-// ItemStore<Item, NameOf> keeps raw Item pointers in two arrays of equal
+// ItemStore<Item, NameOf> keeps raw Item pointers in two orders of equal
 // length:
 //  - by insertion: the order in which members were stored;
 //  - by name: ascending under the store's NameComparer, with no two names
@@ -33,15 +33,30 @@ namespace qx {
 // NameOf is a callable type, default-constructible or passed in, with
 // NameRef operator()(const Item*) const giving the member's current name.
 //
-// Both arrays live in one allocation of 2 * Capacity() pointers. The capacity
+// Each order is a chunked sequence (chunked_sequence.h), so inserting,
+// removing and reading by position cost O(log N + 512 + N / 512) however the
+// names arrive, where sorted arrays made adding N names in random order
+// quadratic. Every member carries a stamp, increasing in insertion order,
+// by which a member taken out of the name order is found in the insertion
+// order with a binary search.
+//
+// The capacity is the number of members the store takes before it grows: it
 // starts at 16, doubles when an insert finds the store full, and changes
-// otherwise only through SetCapacity. Allocation failure throws std::bad_alloc
-// and leaves the store as it was. Shifts are memmoves; nothing else allocates.
+// otherwise only through SetCapacity, which also resizes the directories of
+// both orders. Allocation failure throws std::bad_alloc and leaves the store
+// as it was.
 //
 // Positions and counts are 32-bit signed, as the collections report them.
 // Index arguments out of range are caller errors (asserted in debug builds).
-template <class Item, class NameOf, class Allocator = std::allocator<Item*>>
+// ChunkLength is the chunk size of both orders (the tests make it small).
+template <class Item, class NameOf, class Allocator = std::allocator<Item*>, std::int32_t ChunkLength = 512>
 class ItemStore {
+  struct Entry {
+    Item* item;
+    std::uint64_t stamp;
+  };
+  using Sequence = detail::ChunkedSequence<Entry, Allocator, ChunkLength>;
+
  public:
   static constexpr std::int32_t kInitialCapacity = 16;
 
@@ -53,14 +68,68 @@ class ItemStore {
     std::int32_t position;
   };
 
+  // Walks one order front to back.
+  class Iterator {
+   public:
+    using iterator_category = std::forward_iterator_tag;
+    using value_type = Item*;
+    using difference_type = std::ptrdiff_t;
+    using pointer = Item* const*;
+    using reference = Item* const&;
+
+    Iterator() = default;
+    reference operator*() const { return at_->item; }
+    Iterator& operator++() {
+      if (++at_ == chunkEnd_) Enter(chunk_ + 1);
+      return *this;
+    }
+    Iterator operator++(int) {
+      Iterator before = *this;
+      ++*this;
+      return before;
+    }
+    friend bool operator==(const Iterator& a, const Iterator& b) { return a.at_ == b.at_; }
+
+   private:
+    friend class ItemStore;
+    Iterator(const Sequence* sequence, std::int32_t chunk) : sequence_(sequence) { Enter(chunk); }
+    void Enter(std::int32_t chunk) {
+      chunk_ = chunk;
+      if (chunk < sequence_->ChunkCount()) {
+        at_ = sequence_->ChunkData(chunk);
+        chunkEnd_ = at_ + sequence_->ChunkSize(chunk);
+      } else {
+        at_ = chunkEnd_ = nullptr;
+      }
+    }
+    const Sequence* sequence_ = nullptr;
+    const Entry* at_ = nullptr;
+    const Entry* chunkEnd_ = nullptr;
+    std::int32_t chunk_ = 0;
+  };
+
+  // One order as a range, valid until the store next changes.
+  class View {
+   public:
+    using value_type = Item*;
+    Iterator begin() const { return Iterator(sequence_, 0); }
+    Iterator end() const { return Iterator(sequence_, sequence_->ChunkCount()); }
+    std::size_t size() const { return static_cast<std::size_t>(sequence_->Count()); }
+    bool empty() const { return sequence_->Count() == 0; }
+    Item* operator[](std::size_t i) const { return sequence_->At(static_cast<std::int32_t>(i)).item; }
+
+   private:
+    friend class ItemStore;
+    explicit View(const Sequence& sequence) : sequence_(&sequence) {}
+    const Sequence* sequence_;
+  };
+
   // Allocates the initial capacity of 16; throws std::bad_alloc.
   explicit ItemStore(const NameComparer& comparer = NameComparer{}, NameOf nameOf = NameOf{},
                      const Allocator& allocator = Allocator{})
-      : comparer_(comparer), nameOf_(std::move(nameOf)), allocator_(allocator) {
+      : comparer_(comparer), nameOf_(std::move(nameOf)), byName_(allocator), byInsertion_(allocator) {
     SetCapacity(kInitialCapacity);
   }
-
-  ~ItemStore() { Deallocate(byName_, capacity_); }
 
   ItemStore(const ItemStore&) = delete;
   ItemStore& operator=(const ItemStore&) = delete;
@@ -70,50 +139,61 @@ class ItemStore {
   // Changing the comparison would break the name order of existing members,
   // so it is only allowed while the store is empty.
   void SetComparer(const NameComparer& comparer) {
-    assert(count_ == 0 && "the comparer may change only while the store is empty");
+    assert(Count() == 0 && "the comparer may change only while the store is empty");
     comparer_ = comparer;
   }
 
-  std::int32_t Count() const { return count_; }
+  std::int32_t Count() const { return byName_.Count(); }
   std::int32_t Capacity() const { return capacity_; }
-  bool Empty() const { return count_ == 0; }
+  bool Empty() const { return Count() == 0; }
 
   bool Sorted() const { return sorted_; }
   void SetSorted(bool sorted) { sorted_ = sorted; }
 
   Item* NameAt(std::int32_t i) const {
-    assert(i >= 0 && i < count_);
-    return byName_[i];
+    assert(i >= 0 && i < Count());
+    return byName_.At(i).item;
   }
   Item* InsertionAt(std::int32_t i) const {
-    assert(i >= 0 && i < count_);
-    return byInsertion_[i];
+    assert(i >= 0 && i < Count());
+    return byInsertion_.At(i).item;
   }
   Item* PublicAt(std::int32_t i) const { return sorted_ ? NameAt(i) : InsertionAt(i); }
 
-  std::span<Item* const> ByName() const { return {byName_, Size(count_)}; }
-  std::span<Item* const> ByInsertion() const { return {byInsertion_, Size(count_)}; }
-  std::span<Item* const> PublicOrder() const { return sorted_ ? ByName() : ByInsertion(); }
+  View ByName() const { return View(byName_); }
+  View ByInsertion() const { return View(byInsertion_); }
+  View PublicOrder() const { return sorted_ ? ByName() : ByInsertion(); }
 
   // Binary search of the name order. While more than three candidates are
   // left it halves the range at mid = (lo + hi) / 2; the last three (at
-  // most) are compared in ascending order.
+  // most) are compared in ascending order. The chunks that can hold lo and
+  // hi narrow with them, so locating each probe costs little.
   FindResult Find(NameRef key) const {
-    if (count_ == 0) return {false, 0};
+    const std::int32_t count = Count();
+    if (count == 0) return {false, 0};
     std::int32_t lo = 0;
-    std::int32_t hi = count_ - 1;
+    std::int32_t hi = count - 1;
+    std::int32_t chunkLo = 0;
+    std::int32_t chunkHi = byName_.ChunkCount() - 1;
+    std::int32_t chunk = 0;
+    const auto compareAt = [&](std::int32_t i) {
+      chunk = chunkLo == chunkHi ? chunkLo : byName_.ChunkOf(i, chunkLo, chunkHi);
+      return comparer_.Compare(nameOf_(byName_.ChunkData(chunk)[i - byName_.ChunkStart(chunk)].item), key);
+    };
     while (hi - lo > 2) {
       const std::int32_t mid = (lo + hi) / 2;
-      const int c = comparer_.Compare(nameOf_(byName_[mid]), key);
+      const int c = compareAt(mid);
       if (c == 0) return {true, mid};
       if (c < 0) {
         lo = mid + 1;
+        chunkLo = chunk;
       } else {
         hi = mid - 1;
+        chunkHi = chunk;
       }
     }
     for (std::int32_t i = lo; i <= hi; ++i) {
-      const int c = comparer_.Compare(nameOf_(byName_[i]), key);
+      const int c = compareAt(i);
       if (c == 0) return {true, i};
       if (c > 0) return {false, i};
     }
@@ -125,30 +205,28 @@ class ItemStore {
   // of the insertion order. Grows first when full; on std::bad_alloc
   // nothing has changed.
   void Insert(std::int32_t namePosition, Item* item) {
-    assert(namePosition >= 0 && namePosition <= count_);
-    if (count_ == capacity_) Grow();
-    Item** at = byName_ + namePosition;
-    std::memmove(at + 1, at, Bytes(count_ - namePosition));
-    *at = item;
-    byInsertion_[count_] = item;
-    ++count_;
+    assert(namePosition >= 0 && namePosition <= Count());
+    if (Count() == capacity_) Grow();
+    const Entry entry{item, nextStamp_};
+    byName_.Insert(namePosition, entry);
+    try {
+      byInsertion_.Insert(byInsertion_.Count(), entry);
+    } catch (...) {
+      byName_.Erase(namePosition);
+      throw;
+    }
+    ++nextStamp_;
   }
 
   // Takes the member at namePosition out of both orders (later entries move
   // down) and returns it; the caller releases it.
   Item* RemoveAtName(std::int32_t namePosition) {
-    assert(namePosition >= 0 && namePosition < count_);
-    Item* const item = byName_[namePosition];
-    Item** at = byName_ + namePosition;
-    std::memmove(at, at + 1, Bytes(count_ - namePosition - 1));
-
-    std::int32_t i = 0;
-    while (byInsertion_[i] != item) ++i;
-    assert(i < count_);
-    at = byInsertion_ + i;
-    std::memmove(at, at + 1, Bytes(count_ - i - 1));
-    --count_;
-    return item;
+    assert(namePosition >= 0 && namePosition < Count());
+    const Entry entry = byName_.Erase(namePosition);
+    const std::int32_t i = byInsertion_.PartitionPoint([&](const Entry& e) { return e.stamp < entry.stamp; });
+    assert(i < byInsertion_.Count() && byInsertion_.At(i).item == entry.item);
+    byInsertion_.Erase(i);
+    return entry.item;
   }
 
   // Repositions a member in the name order after its name has changed.
@@ -156,35 +234,25 @@ class ItemStore {
   // oldPosition when the new name compares equal to the old). Moving down
   // (target <= oldPosition) the member lands at target and the entries in
   // between move up one; moving up it lands at target - 1 and the entries
-  // in between move down one. The insertion order is unchanged.
+  // in between move down one. The insertion order is unchanged. Never
+  // allocates.
   void Move(std::int32_t oldPosition, std::int32_t target) {
-    assert(oldPosition >= 0 && oldPosition < count_);
-    assert(target >= 0 && target <= count_);
-    Item* const item = byName_[oldPosition];
-    if (target <= oldPosition) {
-      std::memmove(byName_ + target + 1, byName_ + target, Bytes(oldPosition - target));
-      byName_[target] = item;
-    } else {
-      std::memmove(byName_ + oldPosition, byName_ + oldPosition + 1, Bytes(target - 1 - oldPosition));
-      byName_[target - 1] = item;
-    }
+    assert(oldPosition >= 0 && oldPosition < Count());
+    assert(target >= 0 && target <= Count());
+    byName_.MoveEntry(oldPosition, target <= oldPosition ? target : target - 1);
   }
 
-  // Reallocates both arrays to exactly newCapacity entries (newCapacity >=
-  // Count(), which the caller checks), keeping both orders. Shrinking down
-  // to Count() is allowed. On std::bad_alloc nothing has changed.
+  // Sets the capacity to exactly newCapacity (newCapacity >= Count(), which
+  // the caller checks; shrinking down to Count() is allowed), keeping both
+  // orders. On std::bad_alloc nothing has changed.
   void SetCapacity(std::int32_t newCapacity) {
-    assert(newCapacity >= count_);
+    assert(newCapacity >= Count());
     if (newCapacity == capacity_) return;
     if (newCapacity > MaxCapacity()) throw std::bad_alloc();
-    Item** const block = Allocate(newCapacity);
-    if (count_ > 0) {
-      std::memcpy(block, byName_, Bytes(count_));
-      std::memcpy(block + newCapacity, byInsertion_, Bytes(count_));
-    }
-    Deallocate(byName_, capacity_);
-    byName_ = block;
-    byInsertion_ = block ? block + newCapacity : nullptr;
+    // Room in the directories for full chunks, and for the first split.
+    const std::int32_t chunks = newCapacity / Sequence::kChunk + 2;
+    byName_.ResizeDirectory(chunks);
+    byInsertion_.ResizeDirectory(chunks);
     capacity_ = newCapacity;
   }
 
@@ -193,24 +261,20 @@ class ItemStore {
   // it there; onEach must not throw). The capacity is unchanged.
   template <class F>
   void Clear(F&& onEach) {
-    for (std::int32_t i = 0; i < count_; ++i) onEach(byInsertion_[i]);
-    count_ = 0;
+    for (Item* item : ByInsertion()) onEach(item);
+    byName_.Clear();
+    byInsertion_.Clear();
   }
 
   // The largest capacity the store can address: 32-bit signed counts, and
-  // the 2 * capacity pointers of the block must fit the allocator.
+  // the entries of both orders must fit the allocator.
   static constexpr std::int32_t MaxCapacity() {
-    constexpr std::size_t byAllocator = std::numeric_limits<std::ptrdiff_t>::max() / (2 * sizeof(Item*));
+    constexpr std::size_t byAllocator = std::numeric_limits<std::ptrdiff_t>::max() / (2 * sizeof(Entry));
     constexpr std::size_t byCount = std::numeric_limits<std::int32_t>::max();
     return static_cast<std::int32_t>(byAllocator < byCount ? byAllocator : byCount);
   }
 
  private:
-  using Traits = std::allocator_traits<Allocator>;
-
-  static std::size_t Size(std::int32_t n) { return static_cast<std::size_t>(n); }
-  static std::size_t Bytes(std::int32_t n) { return Size(n) * sizeof(Item*); }
-
   void Grow() {
     std::int32_t next = kInitialCapacity;
     if (capacity_ > 0) {
@@ -220,21 +284,11 @@ class ItemStore {
     SetCapacity(next);
   }
 
-  Item** Allocate(std::int32_t capacity) {
-    if (capacity == 0) return nullptr;
-    return Traits::allocate(allocator_, 2 * Size(capacity));
-  }
-
-  void Deallocate(Item** block, std::int32_t capacity) {
-    if (block) Traits::deallocate(allocator_, block, 2 * Size(capacity));
-  }
-
   NameComparer comparer_;
   NameOf nameOf_;
-  Allocator allocator_;
-  Item** byName_ = nullptr;
-  Item** byInsertion_ = nullptr;  // byName_ + capacity_
-  std::int32_t count_ = 0;
+  Sequence byName_;
+  Sequence byInsertion_;
+  std::uint64_t nextStamp_ = 0;
   std::int32_t capacity_ = 0;
   bool sorted_ = true;
 };
