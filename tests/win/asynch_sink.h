@@ -1,5 +1,5 @@
-// Test doubles around the asynch status object: a status created through COM, and an event sink
-// written here that records what reaches it.
+// Test doubles around the asynch status object: a status created through COM, an event sink that
+// records what reaches it, and a thread of its own apartment.
 #pragma once
 
 #include <windows.h>
@@ -8,56 +8,48 @@
 
 #include <functional>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "test_support.h"
 
 namespace qx::test {
 
-inline ComPtr<IQXAsynchStatus3> NewStatus() {
-  ComPtr<IQXAsynchStatus3> status;
-  EXPECT_EQ(S_OK, CoCreateInstance(CLSID_QXAsynchStatus, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IQXAsynchStatus3),
-                                   status.PutVoid()));
-  return status;
+template <class I>
+ComPtr<I> New(REFCLSID clsid) {
+  ComPtr<I> object;
+  EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), object.PutVoid()))
+      << "is the DLL registered?";
+  return object;
 }
+inline ComPtr<IQXAsynchStatus3> NewStatus() { return New<IQXAsynchStatus3>(CLSID_QXAsynchStatus); }
 
 inline ComPtr<IConnectionPoint> EventsOf(IUnknown* status) {
-  ComPtr<IConnectionPointContainer> container;
   ComPtr<IConnectionPoint> point;
-  EXPECT_EQ(S_OK, status->QueryInterface(IID_IConnectionPointContainer, container.PutVoid()));
-  if (container) {
-    EXPECT_EQ(S_OK, container->FindConnectionPoint(DIID__QXAsynchStatusEvents, point.Put()));
-  }
+  EXPECT_EQ(S_OK, As<IConnectionPointContainer>(status)->FindConnectionPoint(DIID__QXAsynchStatusEvents, point.Put()));
   return point;
 }
+
+inline constexpr DISPID kOnStatusChange = 1;
+inline constexpr DISPID kOnProgressChange = 2;
 
 // A sink of _QXAsynchStatusEvents. It records every event with the thread it arrived on.
 class TestSink final : public NoTypeInfoDispatch<IDispatch> {
  public:
-  enum class Kind {
-    kRecords,          // records, returns what `returns` holds
-    kFails,            // records, then fails the call
-    kLacksEvents,      // answers IDispatch but not the event interface
-  };
   struct Event {
     DISPID id;
-    VARTYPE type;
     LONG status;
     double progress;
     DWORD thread;
   };
-
-  static ComPtr<TestSink> Make(Kind kind = Kind::kRecords) { return ComPtr<TestSink>::Adopt(new TestSink(kind)); }
+  static ComPtr<TestSink> Make() { return ComPtr<TestSink>::Adopt(new TestSink); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch || (iid == DIID__QXAsynchStatusEvents && kind_ != Kind::kLacksEvents)) {
-      *out = static_cast<IDispatch*>(this);
-      AddRef();
-      return S_OK;
-    }
-    return E_NOINTERFACE;
+    const bool answers = iid == IID_IUnknown || (iid == IID_IDispatch && !lacksDispatch) ||
+                         (iid == DIID__QXAsynchStatusEvents && !lacksEvents);
+    *out = answers ? static_cast<IDispatch*>(this) : nullptr;
+    if (answers) AddRef();
+    return answers ? S_OK : E_NOINTERFACE;
   }
   ULONG STDMETHODCALLTYPE AddRef() override { return InterlockedIncrement(&refs_); }
   ULONG STDMETHODCALLTYPE Release() override {
@@ -67,10 +59,9 @@ class TestSink final : public NoTypeInfoDispatch<IDispatch> {
   }
   HRESULT STDMETHODCALLTYPE Invoke(DISPID id, REFIID, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
                                    EXCEPINFO*, UINT*) override {
-    Event event{id, VT_EMPTY, 0, 0.0, GetCurrentThreadId()};
+    Event event{id, -1, -1.0, GetCurrentThreadId()};
     if (flags == DISPATCH_METHOD && params && params->cArgs == 1 && params->cNamedArgs == 0) {
       const VARIANT& arg = params->rgvarg[0];
-      event.type = V_VT(&arg);
       if (V_VT(&arg) == VT_I4) event.status = V_I4(&arg);
       if (V_VT(&arg) == VT_R8) event.progress = V_R8(&arg);
     }
@@ -79,7 +70,7 @@ class TestSink final : public NoTypeInfoDispatch<IDispatch> {
       events_.push_back(event);
     }
     if (onEvent) onEvent(event);
-    if (kind_ == Kind::kFails) return E_FAIL;
+    if (fails) return E_FAIL;
     if (result) VariantCopy(result, returns.AddressOf());
     return S_OK;
   }
@@ -94,30 +85,33 @@ class TestSink final : public NoTypeInfoDispatch<IDispatch> {
     return n;
   }
 
-  UniqueVariant returns;                    // the value handed back from each event
+  UniqueVariant returns;                      // the value handed back from each event
   std::function<void(const Event&)> onEvent;  // runs inside each event, after recording it
+  bool fails = false, lacksEvents = false, lacksDispatch = false;
 
  private:
-  explicit TestSink(Kind kind) : kind_(kind) {}
-  ~TestSink() = default;
-
-  const Kind kind_;
   LONG refs_ = 1;
   mutable std::mutex lock_;
   std::vector<Event> events_;
 };
 
-inline constexpr DISPID kOnStatusChange = 1;
-inline constexpr DISPID kOnProgressChange = 2;
-
 // Connects `sink` to the status object's events; returns the cookie (0 on failure).
 inline DWORD Connect(IUnknown* status, IUnknown* sink) {
   DWORD cookie = 0;
-  auto point = EventsOf(status);
-  if (point) {
-    EXPECT_EQ(S_OK, point->Advise(sink, &cookie));
-  }
+  EXPECT_EQ(S_OK, EventsOf(status)->Advise(sink, &cookie));
   return cookie;
+}
+
+// Runs `body` on a thread of its own apartment while this one serves calls into its own.
+inline void InApartment(DWORD model, const std::function<void()>& body) {
+  com::UniqueHandle done(CreateEventW(nullptr, TRUE, FALSE, nullptr));
+  std::thread thread([&] {
+    CoInitializeEx(nullptr, model);
+    body();
+    CoUninitialize();
+    SetEvent(done.Get());
+  });
+  JoinPumping(thread, done.Get());
 }
 
 }  // namespace qx::test

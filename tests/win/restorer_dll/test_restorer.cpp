@@ -9,9 +9,9 @@
 //   raise:XXXXXXXX   return that HRESULT with an error object "Restorer raised XXXXXXXX"
 //
 // RestoreObject returns a record of what it received: a NamedValues collection with the
-// members Class ("A" or "B"), Item (the text handed in), Context (the context's string form),
-// Created (how many restorers this DLL has built so far) and Guard (an object that counts live
-// records). TestRestorerCounts reports the counts; DllRegisterServer registers both classes.
+// members Class ("A" or "B"), Item (the text handed in), Context (the context's string form) and
+// Guard (an object that counts live records). TestRestorerCounts reports the counts;
+// DllRegisterServer registers both classes.
 #include <windows.h>
 #include <objbase.h>
 
@@ -59,12 +59,11 @@ HRESULT Put(_NamedValues* nv, std::wstring_view name, UniqueVariant value) {
 
 HRESULT Raise(HRESULT hr) {
   ComPtr<ICreateErrorInfo> create;
-  if (SUCCEEDED(CreateErrorInfo(create.Put()))) {
-    wchar_t text[64];
-    swprintf(text, 64, L"Restorer raised %08X", static_cast<unsigned>(hr));
-    create->SetDescription(text);
-    create->SetSource(const_cast<LPOLESTR>(L"QXSDK"));
-    if (auto info = create.TryQuery<IErrorInfo>()) SetErrorInfo(0, info.Get());
+  wchar_t text[64];
+  swprintf(text, 64, L"Restorer raised %08X", static_cast<unsigned>(hr));
+  if (SUCCEEDED(CreateErrorInfo(create.Put())) && SUCCEEDED(create->SetDescription(text)) &&
+      SUCCEEDED(create->SetSource(const_cast<LPOLESTR>(L"QXSDK")))) {
+    SetErrorInfo(0, create.TryQuery<IErrorInfo>().Get());
   }
   return hr;
 }
@@ -90,16 +89,13 @@ class CTestRestorer final : public qx::com::ComObject<CTestRestorer<Kind>, qx::c
     if (FAILED(hr)) return hr;
     UniqueBstr context;
     if (pnvsContext) pnvsContext->DumpToString(context.Put());
-    UniqueVariant created, guard;
-    V_VT(created.AddressOf()) = VT_I4;
-    V_I4(created.AddressOf()) = g_created;
+    UniqueVariant guard;
     V_VT(guard.AddressOf()) = VT_UNKNOWN;
     V_UNKNOWN(guard.AddressOf()) = qx::com::MakeCom<CRecordGuard>().Detach();
     const wchar_t kind[] = {Kind, 0};
     Put(record.Get(), L"Class", Text(kind));
     Put(record.Get(), L"Item", Text(std::wstring_view(persistenceData, SysStringLen(persistenceData))));
     Put(record.Get(), L"Context", Text(std::wstring_view(context.Get(), context.Length())));
-    Put(record.Get(), L"Created", std::move(created));
     Put(record.Get(), L"Guard", std::move(guard));
     return record.QueryTo(__uuidof(IUnknown), reinterpret_cast<void**>(hObject));
   }
@@ -134,10 +130,8 @@ class CTestRestorer final : public qx::com::ComObject<CTestRestorer<Kind>, qx::c
         hr = Put(servers, argument, Text(kind));
       } else if (verb == L"error" && errors) {
         UniqueBstr description = UniqueBstr::Copy(argument.data(), static_cast<UINT>(argument.size()));
-        VARIANT cause;
-        VariantInit(&cause);
         ComPtr<_QXError> added;
-        hr = errors->Add(1, description.Get(), nullptr, nullptr, 0, cause, added.Put());
+        hr = errors->Add(1, description.Get(), nullptr, nullptr, 0, UniqueVariant().Get(), added.Put());
       } else if (verb == L"fail") {
         return code;
       } else if (verb == L"raise") {
