@@ -7,7 +7,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
