@@ -411,8 +411,8 @@ HRESULT __stdcall ClearWhileVisiting(IUnknown* member, void* passThru) {
 
 TEST_F(NamedValuesTest, TraverseSurvivesACallbackThatEmptiesTheCollection) {
   auto nv = Make({L"a", L"b", L"c"});
-  EXPECT_EQ(S_OK, As<ITraverse>(nv.Get())->Traverse(reinterpret_cast<void*>(&ClearWhileVisiting), nv.Get(),
-                                                      qxtrNoOptions));
+  auto traverse = As<ITraverse>(nv.Get());
+  EXPECT_EQ(S_OK, traverse->Traverse(reinterpret_cast<void*>(&ClearWhileVisiting), nv.Get(), qxtrNoOptions));
   EXPECT_EQ(0, CountOf(nv.Get()));
 }
 
