@@ -1,7 +1,7 @@
 // The library from JScript, late-bound: creation by ProgID, the default member called as a
-// function, Enumerator, omitted optional arguments, and error numbers and texts as JScript sees
-// them. Prints one line per failed check and ends with "N passed, N failed"; exit code 0 only
-// when all pass.
+// function, Enumerator, omitted optional arguments, MTNVS through its NamedValues view, and error
+// numbers and texts as JScript sees them. Prints one line per failed check and ends with
+// "N passed, N failed"; exit code 0 only when all pass.
 eval(new ActiveXObject("Scripting.FileSystemObject")
          .OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "") + "lib\\checks.js").ReadAll());
 function names(collection) {
@@ -70,6 +70,27 @@ check("QXAsynchStatus", function () {
   expect("object result", 7, s.Result.Timeout);
   expectError("result after completion", 0x8004079D | 0,
               "Asynchronous result cannot be set unless the call is in progress. ", function () { s.Result = null; });
+});
+
+check("MTNVS", function () {
+  var m = new ActiveXObject("QXSDKCommon.MTNVS");
+  m.LoadFromString("b=2; a = x ;c");
+  expect("the NamedValues view", "a,b,c", names(m));
+  expect("item parent", 3, m.Item("a").Parent.Count);
+  expectError("duplicate", 0x80040421 | 0, "Cannot add duplicate name to the collection: B", function () { m.Add("B", 1); });
+  m.Item("a").Value = 5;
+  expect("dump", "a=5;b=2;c=", m.DumpToString());
+  m.Freeze();
+  expectError("frozen load", E_ACCESSDENIED, "MTNVS error.  CMTNVS::MTLoadFromString", function () { m.LoadFromString("d=1"); });
+  var copy = m.Clone();
+  expect("a clone of a frozen collection is open", false, copy.ReadOnly);
+  var nv = new ActiveXObject("QXSDKCommon.NamedValues");
+  nv.LoadFromString("b=9;d=3");
+  m = copy.Clone();
+  m.Merge(nv);
+  expect("MTNVS after merge", "a=5;b=9;c=;d=3", m.DumpToString());
+  nv.Merge(copy);
+  expect("NamedValues after merge", "a=5;b=2;c=;d=3", nv.DumpToString());
 });
 
 finish();

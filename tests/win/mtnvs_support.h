@@ -1,7 +1,6 @@
 // Helpers of the MTNVS tests: creation, and short readers of the _MTNVS / _MTNV members.
 #pragma once
 
-#include <functional>
 #include <initializer_list>
 #include <string>
 #include <vector>
@@ -9,15 +8,6 @@
 #include "test_support.h"
 
 namespace qx::test {
-
-// One row of a failure table: a call on a collection holding a and b (`open`) or on a frozen
-// one, and the result and description it must leave.
-struct ErrorRow {
-  const char* what;
-  std::function<HRESULT(_MTNVS* open, _MTNVS* frozen)> call;
-  HRESULT expected;
-  std::wstring description;
-};
 
 // A new MTNVS through COM holding `names` in that order, with the values 1, 2, ...
 inline ComPtr<_MTNVS> NewMTNVS(std::initializer_list<const wchar_t*> names) {
@@ -36,17 +26,16 @@ struct ItemResult {
   HRESULT hr;
   ComPtr<_MTNV> item;
 };
-inline ItemResult ItemOf(_MTNVS* m, const UniqueVariant& index) {
-  ItemResult r;
-  r.hr = m->get_MTItem(const_cast<VARIANT*>(&index.Get()), r.item.Put());
+inline ItemResult ItemOf(_MTNVS* m, UniqueVariant index) {
+  ItemResult r{};
+  r.hr = m->get_MTItem(index.AddressOf(), r.item.Put());
   return r;
 }
-inline ItemResult AddTo(_MTNVS* m, const std::wstring& name, const UniqueVariant& value) {
-  ItemResult r;
-  r.hr = m->MTAdd(Bstr(name).Get(), const_cast<VARIANT*>(&value.Get()), r.item.Put());
+inline ItemResult AddTo(_MTNVS* m, const std::wstring& name, UniqueVariant value) {
+  ItemResult r{};
+  r.hr = m->MTAdd(Bstr(name).Get(), value.AddressOf(), r.item.Put());
   return r;
 }
-
 inline std::wstring NameOf(_MTNV* item) {
   UniqueBstr name;
   EXPECT_EQ(S_OK, item->get_MTName(name.Put()));
@@ -82,20 +71,6 @@ inline std::vector<std::wstring> MTNames(_MTNVS* m) {
   EXPECT_EQ(S_OK, m->get__MTMemberEnum(members.Put()));
   for (ComPtr<_MTNV> item; members && members->MTNext(item.Put()) == S_OK && item;) names.push_back(NameOf(item.Get()));
   return names;
-}
-
-// Runs each row on new collections; `unchanged`: a failed call leaves both as they were.
-inline void CheckRows(std::initializer_list<ErrorRow> rows, bool unchanged) {
-  for (const ErrorRow& row : rows) {
-    SCOPED_TRACE(row.what);
-    auto open = NewMTNVS({L"a", L"b"});
-    auto frozen = NewMTNVS({L"a", L"b"});
-    ASSERT_EQ(S_OK, frozen->MTFreeze());
-    EXPECT_TRUE(Fails(row.expected, row.call(open.Get(), frozen.Get()), row.description));
-    if (unchanged) {
-      EXPECT_EQ((std::vector<std::wstring>{L"a", L"b"}), MTNames(open.Get()));
-    }
-  }
 }
 
 }  // namespace qx::test

@@ -31,24 +31,14 @@ struct Hostile final : NoTypeInfoDispatch<IDispatch> {
   }
 };
 
-UniqueVariant Obj(IDispatch* object) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_DISPATCH;
-  (V_DISPATCH(v.AddressOf()) = object)->AddRef();
-  return v;
-}
 void Put(INamedValues2* nv, const wchar_t* name, UniqueVariant v, NamedValue** item = nullptr) {
   ASSERT_EQ(S_OK, nv->Add(Bstr(name).Get(), v.AddressOf(), item));
 }
 HRESULT Dump(INamedValues2* nv, std::wstring* text = nullptr) {
   UniqueBstr dumped;
   const HRESULT hr = nv->DumpToString(dumped.Put());
-  if (text) *text = Text(dumped.Get());
-  return hr;
+  return text ? (*text = Text(dumped.Get()), hr) : hr;
 }
-template <class I>
-ComPtr<I> As(IUnknown* object) { return ComPtr<IUnknown>(object).TryQuery<I>(); }
-
 struct Scenario {
   const char* name;
   void (*run)(INamedValues2* nv, Hostile& h);
@@ -58,7 +48,7 @@ const Scenario kScenarios[] = {
     {"ClearEmptiesTheStoreBeforeReleasing", [](INamedValues2* nv, Hostile& h) {
        LONG seen = -1;
        h.onRelease = [&] { seen = CountOf(nv); };
-       Put(nv, L"h", Obj(&h));
+       Put(nv, L"h", VarObject(&h));
        for (int i = 0; i < 15; ++i) Put(nv, std::to_wstring(i).c_str(), VarI4(i));
        EXPECT_EQ(S_OK, nv->Clear());
        EXPECT_EQ(0, seen);
@@ -66,7 +56,7 @@ const Scenario kScenarios[] = {
     {"DestructionClearsParentLinksBeforeReleasing", [](INamedValues2* nv, Hostile& h) {
        auto other = NewNamedValues();
        ComPtr<NamedValue> kept;
-       Put(other.Get(), L"h", Obj(&h));
+       Put(other.Get(), L"h", VarObject(&h));
        Put(other.Get(), L"kept", VarI4(1), kept.Put());
        ComPtr<_NamedValues> parent(nv);
        h.onRelease = [&] { kept->get_Parent(parent.Put()); };
@@ -75,7 +65,7 @@ const Scenario kScenarios[] = {
      }},
     {"ReleaseOfAReplacedValueRemovesItsMember", [](INamedValues2* nv, Hostile& h) {
        h.onRelease = [nv] { nv->Remove(Bstr(L"h").Get()); };
-       Put(nv, L"h", Obj(&h));
+       Put(nv, L"h", VarObject(&h));
        EXPECT_EQ(S_OK, nv->LoadFromString(Bstr(L"h=new").Get()));
        EXPECT_EQ(0, CountOf(nv));
      }},
@@ -85,7 +75,7 @@ const Scenario kScenarios[] = {
          V_VT(result) = VT_BSTR;
          V_BSTR(result) = SysAllocString(L"tricky");
        };
-       Put(nv, L"a", Obj(&h));
+       Put(nv, L"a", VarObject(&h));
        Put(nv, L"b", VarI4(1));
        std::wstring text;
        EXPECT_EQ(S_OK, Dump(nv, &text));
@@ -95,19 +85,18 @@ const Scenario kScenarios[] = {
        ComPtr<NamedValue> it;
        auto other = NewNamedValues();
        Put(nv, L"it", VarI4(1), it.Put());
-       ASSERT_EQ(S_OK, it->put_Value(Obj(it.Get()).Get()));
-       Put(nv, L"self", Obj(nv));
-       Put(nv, L"other", Obj(other.Get()));
-       Put(other.Get(), L"back", Obj(nv));
-       h.onValue = [&h](VARIANT* result) { Obj(&h).Detach(result); };
+       ASSERT_EQ(S_OK, it->put_Value(VarObject(it.Get()).Get()));
+       Put(nv, L"self", VarObject(nv));
+       Put(nv, L"other", VarObject(other.Get()));
+       Put(other.Get(), L"back", VarObject(nv));
+       h.onValue = [&h](VARIANT* result) { VarObject(&h).Detach(result); };
        ComPtr<NamedValue> found;
-       EXPECT_EQ(E_INVALIDARG, nv->get_Item(Obj(&h).AddressOf(), found.Put()));
+       EXPECT_EQ(E_INVALIDARG, nv->get_Item(VarObject(&h).AddressOf(), found.Put()));
        EXPECT_EQ(DISP_E_TYPEMISMATCH, Dump(nv));
        EXPECT_EQ(S_OK, nv->DumpToRegistry(qxnvHKEY_CURRENT_USER, Bstr(L"Software\\QXSDKReentrancy").Get(),
                                           qxnvRegistryOptions(0)));
        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QXSDKReentrancy");
-       for (IUnknown* each : {static_cast<IUnknown*>(nv), static_cast<IUnknown*>(other.Get()),
-                              static_cast<IUnknown*>(it.Get())}) {
+       for (IUnknown* each : std::initializer_list<IUnknown*>{nv, other.Get(), it.Get()}) {
          EXPECT_EQ(S_OK, As<ISlimFast>(each)->SlimFast(0));
          EXPECT_EQ(S_OK, As<IRefresh>(each)->Refresh());
        }

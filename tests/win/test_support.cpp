@@ -1,6 +1,5 @@
 #include "test_support.h"
 
-#include <algorithm>
 #include <vector>
 
 namespace qx::test {
@@ -35,39 +34,6 @@ ComPtr<INamedValues2> NewNamedValues() {
       CoCreateInstance(CLSID_NamedValues, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INamedValues2), result.PutVoid());
   EXPECT_EQ(S_OK, hr) << "is the DLL registered?";
   return result;
-}
-
-HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, const std::vector<VARIANT>& args, VARIANT* result,
-                 DispatchFailure* failure) {
-  // IDispatch takes its arguments last first.
-  std::vector<VARIANT> reversed(std::rbegin(args), std::rend(args));
-  DISPID named = DISPID_PROPERTYPUT;
-  DISPPARAMS params{reversed.data(), nullptr, static_cast<UINT>(reversed.size()), 0};
-  if (flags & (DISPATCH_PROPERTYPUT | DISPATCH_PROPERTYPUTREF)) {
-    params.rgdispidNamedArgs = &named;
-    params.cNamedArgs = 1;
-  }
-  EXCEPINFO info{};
-  UINT argError = 0;
-  const HRESULT hr = object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, flags, &params, result, &info, &argError);
-  if (info.pfnDeferredFillIn) info.pfnDeferredFillIn(&info);
-  if (failure) *failure = {info.scode, Text(info.bstrDescription), Text(info.bstrSource)};
-  SysFreeString(info.bstrDescription);
-  SysFreeString(info.bstrSource);
-  SysFreeString(info.bstrHelpFile);
-  return hr;
-}
-
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
-                     VARIANT* result, std::wstring* exception) {
-  DISPID id = 0;
-  auto* names = const_cast<LPOLESTR>(name);
-  HRESULT hr = object->GetIDsOfNames(IID_NULL, &names, 1, LOCALE_USER_DEFAULT, &id);
-  if (FAILED(hr)) return hr;
-  DispatchFailure failure;
-  hr = InvokeId(object, id, flags, args, result, &failure);
-  if (hr == DISP_E_EXCEPTION && exception) *exception = failure.description;
-  return hr;
 }
 
 testing::AssertionResult TakeError(const std::wstring& description) {

@@ -7,7 +7,6 @@
 #include <functional>
 #include <string>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -28,23 +27,18 @@ inline UniqueBstr Bstr(const std::wstring& text) {
 }
 inline std::wstring Text(BSTR b) { return b ? std::wstring(b, SysStringLen(b)) : std::wstring(); }
 
-inline UniqueVariant VarI4(LONG value) {
+// A variant of `type` that `assign` fills.
+template <class F>
+UniqueVariant VarOf(VARTYPE type, F assign) {
   UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_I4;
-  V_I4(v.AddressOf()) = value;
+  V_VT(v.AddressOf()) = type;
+  assign(*v.AddressOf());
   return v;
 }
-inline UniqueVariant VarR8(double value) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_R8;
-  V_R8(v.AddressOf()) = value;
-  return v;
-}
-inline UniqueVariant VarText(const std::wstring& text) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = VT_BSTR;
-  V_BSTR(v.AddressOf()) = Bstr(text).Detach();
-  return v;
+inline UniqueVariant VarI4(LONG x) { return VarOf(VT_I4, [&](VARIANT& v) { V_I4(&v) = x; }); }
+inline UniqueVariant VarR8(double x) { return VarOf(VT_R8, [&](VARIANT& v) { V_R8(&v) = x; }); }
+inline UniqueVariant VarText(const std::wstring& t) {
+  return VarOf(VT_BSTR, [&](VARIANT& v) { V_BSTR(&v) = Bstr(t).Detach(); });
 }
 
 // A VARIANT of type `type` that `assign(VARIANT&)` completes.
@@ -72,27 +66,6 @@ HRESULT ModuleCanUnloadNow();
 
 // A new NamedValues created through COM from the registered DLL.
 ComPtr<INamedValues2> NewNamedValues();
-
-// What IDispatch::Invoke reported through EXCEPINFO.
-struct DispatchFailure {
-  HRESULT scode = S_OK;
-  std::wstring description;
-  std::wstring source;
-};
-
-// Invokes member `id` through IDispatch with `args` in their natural order (a property put
-// passes its value last). Returns the HRESULT of Invoke; `result` (optional) receives the value,
-// `failure` (optional) what EXCEPINFO said.
-HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, const std::vector<VARIANT>& args, VARIANT* result,
-                 DispatchFailure* failure = nullptr);
-inline HRESULT InvokeId(IDispatch* object, DISPID id, WORD flags, std::initializer_list<VARIANT> args,
-                        VARIANT* result, DispatchFailure* failure = nullptr) {
-  return InvokeId(object, id, flags, std::vector<VARIANT>(args), result, failure);
-}
-
-// The same by member name; `exception` receives the description of a failure.
-HRESULT InvokeByName(IDispatch* object, const wchar_t* name, WORD flags, std::initializer_list<VARIANT> args,
-                     VARIANT* result, std::wstring* exception = nullptr);
 
 // Takes the thread's error object (leaving none) and checks that the library made it with
 // `description`.
@@ -132,121 +105,6 @@ struct Refusal {
   std::function<HRESULT(T*)> call;
   HRESULT hr;
   std::wstring description;
-};
-
-// ---- Test doubles of foreign objects. They live on the stack and count their references in
-// `refs`, which shows whether the library released every reference it took.
-
-// IUnknown answering IUnknown, IDispatch (when I is a dispatch interface) and I only.
-template <class Base, class I>
-class StackDouble : public Base {
- public:
-  LONG refs = 0;
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid != IID_IUnknown && iid != __uuidof(I) && !(std::is_base_of_v<IDispatch, I> && iid == IID_IDispatch)) {
-      return E_NOINTERFACE;
-    }
-    *out = static_cast<I*>(this);
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-};
-
-// A NamedValue of someone else's making, with a fixed name and a LONG value.
-class ForeignMember final : public StackDouble<NoTypeInfoDispatch<NamedValue>, NamedValue> {
- public:
-  ForeignMember(std::wstring name, LONG value) : name_(std::move(name)), value_(value) {}
-  HRESULT STDMETHODCALLTYPE get_Name(BSTR* pVal) override { return *pVal = Bstr(name_).Detach(), S_OK; }
-  HRESULT STDMETHODCALLTYPE get_Value(VARIANT* pVal) override {
-    V_VT(pVal) = VT_I4;
-    V_I4(pVal) = value_;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE put_Value(VARIANT) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Parent(_NamedValues** pVal) override { return *pVal = nullptr, S_OK; }
-
- private:
-  std::wstring name_;
-  LONG value_;
-};
-
-class ForeignEnum final : public StackDouble<_EnumNamedValue, _EnumNamedValue> {
- public:
-  std::vector<NamedValue*> items;
-  size_t next = 0;
-  HRESULT STDMETHODCALLTYPE Next(NamedValue** pVal) override {
-    *pVal = nullptr;
-    if (next >= items.size()) return S_FALSE;
-    *pVal = items[next++];
-    (*pVal)->AddRef();
-    return S_OK;
-  }
-};
-
-// A collection of another make: only _MemberEnum works (or fails with `enumResult`).
-class ForeignCollection final : public StackDouble<NoTypeInfoDispatch<_NamedValues>, _NamedValues> {
- public:
-  ForeignEnum enumerator;
-  HRESULT enumResult = S_OK;
-  HRESULT STDMETHODCALLTYPE get__MemberEnum(_EnumNamedValue** pVal) override {
-    *pVal = nullptr;
-    if (FAILED(enumResult)) return enumResult;
-    enumerator.next = 0;
-    enumerator.AddRef();
-    *pVal = &enumerator;
-    return S_OK;
-  }
-  HRESULT STDMETHODCALLTYPE get__NewEnum(IUnknown**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Item(VARIANT*, NamedValue**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Count(LONG*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Add(BSTR, VARIANT*, NamedValue**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Copy(NamedValue*, VARIANT_BOOL, NamedValue**) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Merge(_NamedValues*, VARIANT_BOOL) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE SetSize(LONG) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LoadFromString(BSTR) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE DumpToString(BSTR*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_ReadOnly(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE Freeze() override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE LoadFromRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE DumpToRegistry(qxnvRegistryKeyConstants, BSTR, qxnvRegistryOptions) override {
-    return E_NOTIMPL;
-  }
-  HRESULT STDMETHODCALLTYPE get_Style(qxnvStyleConstants*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Style(qxnvStyleConstants) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE get_Sorted(VARIANT_BOOL*) override { return E_NOTIMPL; }
-  HRESULT STDMETHODCALLTYPE put_Sorted(VARIANT_BOOL) override { return E_NOTIMPL; }
-};
-
-// A value object that records the SlimFast and Refresh requests passed on to it, and answers
-// each with `answer`; `slimFast` and `refresh` choose which of the two it implements.
-class ValueProbe final : public NoTypeInfoDispatch<IDispatch>, public ISlimFast, public IRefresh {
- public:
-  LONG refs = 0;
-  std::vector<LONG> slimReserved;
-  int refreshes = 0;
-  HRESULT answer = S_OK;
-  bool slimFast = true, refresh = true;
-
-  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    if (!out) return E_POINTER;
-    *out = nullptr;
-    if (iid == IID_IUnknown || iid == IID_IDispatch) *out = static_cast<IDispatch*>(this);
-    if (iid == __uuidof(ISlimFast) && slimFast) *out = static_cast<ISlimFast*>(this);
-    if (iid == __uuidof(IRefresh) && refresh) *out = static_cast<IRefresh*>(this);
-    if (!*out) return E_NOINTERFACE;
-    AddRef();
-    return S_OK;
-  }
-  ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(++refs); }
-  ULONG STDMETHODCALLTYPE Release() override { return static_cast<ULONG>(--refs); }
-  HRESULT STDMETHODCALLTYPE SlimFast(LONG reserved) override { return slimReserved.push_back(reserved), answer; }
-  HRESULT STDMETHODCALLTYPE Refresh() override { return ++refreshes, answer; }
 };
 
 // An outer object that aggregates what a class object gives it and forwards every interface but
@@ -293,11 +151,7 @@ inline HRESULT Chain(std::initializer_list<HRESULT> results) {
 
 // A variant holding `object` (with a reference of its own).
 inline UniqueVariant VarObject(IUnknown* object, VARTYPE type = VT_DISPATCH) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = type;
-  V_UNKNOWN(v.AddressOf()) = object;  // VT_DISPATCH shares the slot
-  if (object) object->AddRef();
-  return v;
+  return VarOf(type, [&](VARIANT& v) { V_UNKNOWN(&v) = object ? (object->AddRef(), object) : nullptr; });
 }
 
 // Leaves an error object of another source ("Elsewhere") with `description` (none when null) on
