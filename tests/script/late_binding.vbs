@@ -111,6 +111,19 @@ Expect "Copy replaces by default", 2, nv("k").Value
 nv.Copy nv2("k"), False
 ExpectError "Copy refusing", DUPLICATE, "Cannot add duplicate name to the collection: k"
 
+Begin "MTNVS: ProgID, For Each, text form, Clone, Merge both ways"
+Set x = CreateObject("QXSDKCommon.MTNVS")
+x.LoadFromString "b=2;a=1"
+Expect "For Each over the view", "a,b,", Names(x)
+Set nv = CreateObject("QXSDKCommon.NamedValues")
+nv.Add "c", 3
+Set d = x.Clone()
+x.Merge nv
+Expect "merged into MTNVS", "a=1;b=2;c=3", x.DumpToString()
+nv.Merge d
+Expect "merged into NamedValues", "a=1;b=2;c=3", nv.DumpToString()
+Expect "merged value", 3, x("c").Value
+
 Begin "end"
 WScript.Echo passed & " passed, " & failed & " failed"
 If failed = 0 Then WScript.Quit 0 Else WScript.Quit 1
