@@ -41,14 +41,6 @@ inline UniqueVariant VarText(const std::wstring& t) {
   return VarOf(VT_BSTR, [&](VARIANT& v) { V_BSTR(&v) = Bstr(t).Detach(); });
 }
 
-// A VARIANT of type `type` that `assign(VARIANT&)` completes.
-inline UniqueVariant VarOf(VARTYPE type, auto assign) {
-  UniqueVariant v;
-  V_VT(v.AddressOf()) = type;
-  assign(*v.AddressOf());
-  return v;
-}
-
 // What the thread's error object says; the object is left on the thread.
 struct ErrorState {
   bool present = false;
