@@ -32,28 +32,10 @@ CMTNVS::~CMTNVS() {
 }
 
 void CMTNVS::ReleaseAll() noexcept {
-  std::vector<CMTNV*> members;
-  try {
-    members.reserve(static_cast<size_t>(items_.Count()));
-  } catch (const std::bad_alloc&) {
-    // No room for the list: let the members go one at a time, the store consistent at each.
-    while (!items_.Empty()) {
-      CMTNV* member = items_.RemoveAtName(items_.Count() - 1);
-      {
-        const auto held = member->OwnLock().Lock();
-        member->SetParent(nullptr);
-      }
-      member->Release();
-    }
-    return;
-  }
-  items_.Clear([&](CMTNV* member) {
+  ReleaseAllMembers(items_, [](CMTNV* member) {
     const auto held = member->OwnLock().Lock();
     member->SetParent(nullptr);
-    members.push_back(member);
   });
-  // The store is empty now: a released value's client code that calls back finds it so.
-  for (CMTNV* member : members) member->Release();
 }
 
 HRESULT CMTNVS::get_NVS(_NamedValues** hNVS) {

@@ -30,21 +30,7 @@ CNamedValues::CNamedValues() : items_(ComparerFor(style_)) {}
 CNamedValues::~CNamedValues() { ReleaseAll(); }
 
 void CNamedValues::ReleaseAll() noexcept {
-  std::vector<CNamedValue*> leaving;
-  try {
-    leaving.assign(items_.ByInsertion().begin(), items_.ByInsertion().end());
-  } catch (const std::bad_alloc&) {
-    // Without room for the list, the members leave one at a time, each taken out before it
-    // is released.
-    while (!items_.Empty()) {
-      CNamedValue* member = items_.RemoveAtName(items_.Count() - 1);
-      member->SetParent(nullptr);
-      member->Release();
-    }
-    return;
-  }
-  items_.Clear([](CNamedValue* member) { member->SetParent(nullptr); });
-  for (CNamedValue* member : leaving) member->Release();
+  ReleaseAllMembers(items_, [](CNamedValue* member) { member->SetParent(nullptr); });
 }
 
 std::vector<ComPtr<CNamedValue>> CNamedValues::Members() const { return CountedSnapshot(items_.PublicOrder()); }

@@ -14,6 +14,7 @@
 #include <memory>
 #include <new>
 #include <utility>
+#include <vector>
 
 #include "common/error_reporter.h"
 #include "common/variant_text.h"
@@ -135,8 +136,7 @@ HRESULT FindRename(const ItemStore<Item, Names, Alloc>& store, BSTR oldName, BST
 // The add-or-replace step of InternalAdd for a key already trimmed by the collection's style:
 // a member with that name gets assign(Item*) (unless duplicates are refused); otherwise make(key)
 // builds a new member (a ComPtr<Item>, the store's reference) with a copy of the key, and it is
-// stored. `placed`
-// (optional) receives the member with a reference of its own.
+// stored. `placed` (optional) receives the member with a reference of its own.
 template <class Item, class Names, class Alloc, class Assign, class Make>
 HRESULT PlaceMember(ItemStore<Item, Names, Alloc>& store, NameRef key, bool replaceDuplicates, Item** placed,
                     Assign&& assign, Make&& make) {
@@ -191,6 +191,30 @@ HRESULT InsertOrphan(ItemStore<Item, Names, Alloc>& store, const NameStyle& styl
   member->AddRef();  // the store's reference
   member->SetParent(parent);
   return S_OK;
+}
+
+// Empties the store, then releases its members: orphan(Item*) clears each member's parent link as
+// it leaves, and the releases, which may run client code that calls back into the collection,
+// come only once the store is empty. Without room for the list of members they leave one at a
+// time, the store consistent at each release.
+template <class Item, class Names, class Alloc, class Orphan>
+void ReleaseAllMembers(ItemStore<Item, Names, Alloc>& store, Orphan&& orphan) noexcept {
+  std::vector<Item*> leaving;
+  try {
+    leaving.reserve(static_cast<size_t>(store.Count()));
+  } catch (const std::bad_alloc&) {
+    while (!store.Empty()) {
+      Item* member = store.RemoveAtName(store.Count() - 1);
+      orphan(member);
+      member->Release();
+    }
+    return;
+  }
+  store.Clear([&](Item* member) {
+    orphan(member);
+    leaving.push_back(member);  // within the reserved room: cannot throw
+  });
+  for (Item* member : leaving) member->Release();
 }
 
 // The _NewEnum of a collection: a standard IEnumVARIANT over a snapshot of the members as
