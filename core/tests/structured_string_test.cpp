@@ -1,3 +1,5 @@
+// The structured-string reader; the writer is checked through the collections' string form and
+// by the round trip of the fuzz target.
 #include "qx/core/structured_string.h"
 
 #include <gtest/gtest.h>
@@ -16,9 +18,8 @@ std::u16string Show(NameRef part) { return part.IsNull() ? u"<null>" : std::u16s
 
 std::vector<Entry> Read(std::u16string_view text) {
   std::vector<Entry> entries;
-  ReadStructuredString(text, &IsAsciiSpace, [&](NameRef name, NameRef value) {
-    entries.emplace_back(Show(name), Show(value));
-  });
+  ReadStructuredString(text, &IsAsciiSpace,
+                       [&](NameRef name, NameRef value) { entries.emplace_back(Show(name), Show(value)); });
   return entries;
 }
 
@@ -28,10 +29,8 @@ TEST(StructuredStringReader, Entries) {
     std::vector<Entry> entries;
   } rows[] = {
       {u" a = 1 ; b=x=y ;c ", {{u"a", u"1"}, {u"b", u"x=y"}, {u"c", u"<null>"}}},  // trimmed; further '=' kept
-      {u"a=1;a=2", {{u"a", u"1"}, {u"a", u"2"}}},
       {u"k=", {{u"k", u"<null>"}}},
       {u"=v", {{u"<null>", u"v"}}},
-      {u"", {}},
       {u" \t\r\n", {}},
       {u";x=1", {{u"<null>", u"<null>"}, {u"x", u"1"}}},  // a leading or doubled ';' is an entry
       {u"a=1;;b=2", {{u"a", u"1"}, {u"<null>", u"<null>"}, {u"b", u"2"}}},
@@ -53,24 +52,6 @@ TEST(StructuredStringReader, LongTextWithoutEqualsIsLinear) {
     ++count;
   });
   EXPECT_EQ(200000u, count);
-}
-
-TEST(StructuredStringWriter, JoinsEntriesWithNothingAdded) {
-  StructuredStringWriter writer;
-  EXPECT_TRUE(writer.Empty());
-  writer.Add(NameRef::From(u"a"), NameRef::From(u"1"));
-  writer.Add(NameRef::From(u"b"), NameRef::From(u"x y"));
-  writer.Add(NameRef{}, NameRef{});
-  writer.Add(NameRef::From(u"k"), NameRef{});
-  EXPECT_EQ(u"a=1;b=x y;=;k=", writer.Text());
-  EXPECT_FALSE(writer.Empty());
-}
-
-TEST(StructuredString, RoundTripOfPlainEntries) {
-  StructuredStringWriter writer;
-  writer.Add(NameRef::From(u"one"), NameRef::From(u"1"));
-  writer.Add(NameRef::From(u"two"), NameRef::From(u"a=b"));
-  EXPECT_EQ((std::vector<Entry>{{u"one", u"1"}, {u"two", u"a=b"}}), Read(writer.Text()));
 }
 
 }  // namespace
