@@ -34,7 +34,7 @@ struct Call {
   Target target;
   DISPID id;
   WORD flags;
-  UniqueVariant args[2];  // in the order Invoke takes them (last first); an empty one ends the list
+  UniqueVariant args[2];  // in the order Invoke takes them (last first); empty ones are left out
 };
 
 // Everything one path of one call shows.
@@ -62,7 +62,7 @@ std::wstring Outcome(const Call& call, bool throughTypeInfo) {
     ComPtr<IUnknown> self;
     EXPECT_EQ(S_OK, target->QueryInterface(call.target == kMember ? __uuidof(INamedValue2) : __uuidof(INamedValues2),
                                            self.PutVoid()));
-    WORD flags = call.flags;
+    WORD flags = call.flags;  // _NewEnum called as a method is served as the property, as Invoke does
     if (call.id == DISPID_NEWENUM && (flags & DISPATCH_METHOD)) flags |= DISPATCH_PROPERTYGET;
     hr = info->Invoke(self.Get(), call.id, flags, &params, result.AddressOf(), &exception, &argError);
   } else {

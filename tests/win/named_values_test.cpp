@@ -91,7 +91,7 @@ TEST_F(NamedValuesTest, DuplicateNamesByStyle) {
 TEST_F(NamedValuesTest, ItemByNameOrPosition) {
   auto nv = Make({L"b", L"2", L"a", L"5"});  // public order 2, 5, a, b
   auto byRefText = VarText(L"a");
-  const struct {
+  struct {
     const char* label;
     UniqueVariant index;
     const wchar_t* name;  // the member expected, or null for a failure
@@ -113,7 +113,7 @@ TEST_F(NamedValuesTest, ItemByNameOrPosition) {
     SCOPED_TRACE(c.label);
     ComPtr<NamedValue> item;
     const VARTYPE type = c.index.Type();
-    const HRESULT hr = nv->get_Item(const_cast<VARIANT*>(&c.index.Get()), item.Put());
+    const HRESULT hr = nv->get_Item(c.index.AddressOf(), item.Put());
     EXPECT_EQ(type, c.index.Type()) << "the caller's index is left as it was";
     if (c.name) {
       EXPECT_EQ(S_OK, hr);
