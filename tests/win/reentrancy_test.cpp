@@ -1,5 +1,6 @@
-// Client code run from inside a NamedValues member (a value's release or default property) that
-// calls back into the collection: one scenario per row, on a collection the engine empties after.
+// Client code run from inside a NamedValues member (a value's release or default property, a
+// Traverse callback) that calls back into the collection: one scenario per row, on a collection
+// the engine empties after.
 #include <functional>
 #include <utility>
 
@@ -34,10 +35,9 @@ struct Hostile final : NoTypeInfoDispatch<IDispatch> {
 void Put(INamedValues2* nv, const wchar_t* name, UniqueVariant v, NamedValue** item = nullptr) {
   ASSERT_EQ(S_OK, nv->Add(Bstr(name).Get(), v.AddressOf(), item));
 }
-HRESULT Dump(INamedValues2* nv, std::wstring* text = nullptr) {
-  UniqueBstr dumped;
-  const HRESULT hr = nv->DumpToString(dumped.Put());
-  return text ? (*text = Text(dumped.Get()), hr) : hr;
+HRESULT __stdcall ClearWhileVisiting(IUnknown* member, void* passThru) {
+  NameOf(member);  // the member stays valid although the collection lets it go
+  return static_cast<INamedValues2*>(passThru)->Clear();
 }
 struct Scenario {
   const char* name;
@@ -45,7 +45,8 @@ struct Scenario {
 };
 
 const Scenario kScenarios[] = {
-    {"ClearEmptiesTheStoreBeforeReleasing", [](INamedValues2* nv, Hostile& h) {
+    {"ClearEmptiesTheStoreBeforeReleasing",
+     [](INamedValues2* nv, Hostile& h) {
        LONG seen = -1;
        h.onRelease = [&] { seen = CountOf(nv); };
        Put(nv, L"h", VarObject(&h));
@@ -53,7 +54,8 @@ const Scenario kScenarios[] = {
        EXPECT_EQ(S_OK, nv->Clear());
        EXPECT_EQ(0, seen);
      }},
-    {"DestructionClearsParentLinksBeforeReleasing", [](INamedValues2* nv, Hostile& h) {
+    {"DestructionClearsParentLinksBeforeReleasing",
+     [](INamedValues2* nv, Hostile& h) {
        auto other = NewNamedValues();
        ComPtr<NamedValue> kept;
        Put(other.Get(), L"h", VarObject(&h));
@@ -63,13 +65,15 @@ const Scenario kScenarios[] = {
        other.Reset();
        EXPECT_FALSE(parent);
      }},
-    {"ReleaseOfAReplacedValueRemovesItsMember", [](INamedValues2* nv, Hostile& h) {
+    {"ReleaseOfAReplacedValueRemovesItsMember",
+     [](INamedValues2* nv, Hostile& h) {
        h.onRelease = [nv] { nv->Remove(Bstr(L"h").Get()); };
        Put(nv, L"h", VarObject(&h));
        EXPECT_EQ(S_OK, nv->LoadFromString(Bstr(L"h=new").Get()));
        EXPECT_EQ(0, CountOf(nv));
      }},
-    {"DumpWhileADefaultPropertyClears", [](INamedValues2* nv, Hostile& h) {
+    {"DumpWhileADefaultPropertyClears",
+     [](INamedValues2* nv, Hostile& h) {
        h.onValue = [nv](VARIANT* result) {
          nv->Clear();
          V_VT(result) = VT_BSTR;
@@ -77,11 +81,18 @@ const Scenario kScenarios[] = {
        };
        Put(nv, L"a", VarObject(&h));
        Put(nv, L"b", VarI4(1));
-       std::wstring text;
-       EXPECT_EQ(S_OK, Dump(nv, &text));
-       EXPECT_EQ(L"a=tricky;b=1", text);
+       UniqueBstr text;
+       EXPECT_EQ(S_OK, nv->DumpToString(text.Put()));
+       EXPECT_EQ(L"a=tricky;b=1", Text(text.Get()));
      }},
-    {"ValuesLeadingBackToThemselves", [](INamedValues2* nv, Hostile& h) {
+    {"TraverseWhileTheCallbackClears",
+     [](INamedValues2* nv, Hostile&) {
+       for (const wchar_t* name : {L"a", L"b", L"c"}) Put(nv, name, VarI4(1));
+       EXPECT_EQ(S_OK, As<ITraverse>(nv)->Traverse(reinterpret_cast<void*>(&ClearWhileVisiting), nv, qxtrNoOptions));
+       EXPECT_EQ(0, CountOf(nv));
+     }},
+    {"ValuesLeadingBackToThemselves",
+     [](INamedValues2* nv, Hostile& h) {
        ComPtr<NamedValue> it;
        auto other = NewNamedValues();
        Put(nv, L"it", VarI4(1), it.Put());
@@ -92,7 +103,7 @@ const Scenario kScenarios[] = {
        h.onValue = [&h](VARIANT* result) { VarObject(&h).Detach(result); };
        ComPtr<NamedValue> found;
        EXPECT_EQ(E_INVALIDARG, nv->get_Item(VarObject(&h).AddressOf(), found.Put()));
-       EXPECT_EQ(DISP_E_TYPEMISMATCH, Dump(nv));
+       EXPECT_EQ(DISP_E_TYPEMISMATCH, nv->DumpToString(UniqueBstr().Put()));
        EXPECT_EQ(S_OK, nv->DumpToRegistry(qxnvHKEY_CURRENT_USER, Bstr(L"Software\\QXSDKReentrancy").Get(),
                                           qxnvRegistryOptions(0)));
        RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\QXSDKReentrancy");
