@@ -1,6 +1,5 @@
-// The type library the DLL embeds, as clients read it: every member decodes (a default that
-// oleaut32 cannot read makes that fail, as widl's raw void* defaults do), and the error
-// constants carry the help strings added after widl.
+// The embedded type library: every member decodes (widl's raw void* defaults would not), and the
+// error constants carry the help strings added after widl.
 #include "test_support.h"
 
 namespace qx::test {
