@@ -140,7 +140,7 @@ if qx_can_run_win32 && qx_win32_emulated; then
   # process start costs a minute: the tests that start threads or child processes run in the
   # 64-bit suite only.
   emulation_skips="QXErrors.ManyThreads*:QXErrors.ViewCrossesApartments*:ModuleRegistration.*"
-  emulation_skips+=":TraceScopeTest.ScopesOnManyThreads*:ZelogEndToEndTest.LinesOfConcurrentThreads*"
+  emulation_skips+=":ZelogEndToEndTest.LinesOfConcurrentThreads*"
   emulation_skips+=":AsynchStatusThreads.*:AsynchStatusRaces.*:MTNVSThreadsTest.*"
   echo "-- win32 under emulation: skipping $emulation_skips"
   wine_suites 32 "$WINE32" "-$emulation_skips"
