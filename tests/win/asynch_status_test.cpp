@@ -32,7 +32,7 @@ TEST_F(AsynchStatus, EachCompletingCallSignalsOnce) {
       {csInProgress, csComplete, nullptr, E_ABORT, 0, 0},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.request);
+    SCOPED_TRACE(&row - rows);  // the row number
     auto status = NewStatus();
     const HANDLE event = EventOf(status.Get());
     EXPECT_EQ(S_OK, status->put_Status(row.from));
@@ -89,7 +89,9 @@ TEST(AsynchStatusThreads, EventsFromAnotherThreadReachTheSinkInItsApartment) {
   const auto events = sink->Events();
   ASSERT_EQ(2u, events.size());
   for (const auto& event : events) EXPECT_EQ(GetCurrentThreadId(), event.thread);
+  EXPECT_EQ(kOnStatusChange, events[0].id);
   EXPECT_EQ(1, events[0].status);
+  EXPECT_EQ(kOnProgressChange, events[1].id);
   EXPECT_EQ(75.0, events[1].progress);
 }
 
