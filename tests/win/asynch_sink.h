@@ -1,27 +1,16 @@
-// Test doubles around the asynch status object: a status created through COM, an event sink that
-// records what reaches it, and a thread of its own apartment.
+// A recording sink of the asynch status events, and a thread of its own apartment.
 #pragma once
 
 #include <windows.h>
 #include <ocidl.h>
 #include <olectl.h>
 
-#include <functional>
 #include <mutex>
-#include <thread>
-#include <vector>
 
 #include "test_support.h"
 
 namespace qx::test {
 
-template <class I>
-ComPtr<I> New(REFCLSID clsid) {
-  ComPtr<I> object;
-  EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), object.PutVoid()))
-      << "is the DLL registered?";
-  return object;
-}
 inline ComPtr<IQXAsynchStatus3> NewStatus() { return New<IQXAsynchStatus3>(CLSID_QXAsynchStatus); }
 
 inline ComPtr<IConnectionPoint> EventsOf(IUnknown* status) {
@@ -33,7 +22,7 @@ inline ComPtr<IConnectionPoint> EventsOf(IUnknown* status) {
 inline constexpr DISPID kOnStatusChange = 1;
 inline constexpr DISPID kOnProgressChange = 2;
 
-// A sink of _QXAsynchStatusEvents. It records every event with the thread it arrived on.
+// A sink of _QXAsynchStatusEvents that records every event with the thread it arrived on.
 class TestSink final : public NoTypeInfoDispatch<IDispatch> {
  public:
   struct Event {
@@ -45,8 +34,8 @@ class TestSink final : public NoTypeInfoDispatch<IDispatch> {
   static ComPtr<TestSink> Make() { return ComPtr<TestSink>::Adopt(new TestSink); }
 
   HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
-    const bool answers = iid == IID_IUnknown || (iid == IID_IDispatch && !lacksDispatch) ||
-                         (iid == DIID__QXAsynchStatusEvents && !lacksEvents);
+    const bool answers =
+        iid == IID_IUnknown || iid == DIID__QXAsynchStatusEvents || (iid == IID_IDispatch && !lacksDispatch);
     *out = answers ? static_cast<IDispatch*>(this) : nullptr;
     if (answers) AddRef();
     return answers ? S_OK : E_NOINTERFACE;
@@ -70,7 +59,6 @@ class TestSink final : public NoTypeInfoDispatch<IDispatch> {
       events_.push_back(event);
     }
     if (onEvent) onEvent(event);
-    if (fails) return E_FAIL;
     if (result) VariantCopy(result, returns.AddressOf());
     return S_OK;
   }
@@ -79,15 +67,10 @@ class TestSink final : public NoTypeInfoDispatch<IDispatch> {
     std::lock_guard<std::mutex> held(lock_);
     return events_;
   }
-  size_t Count(DISPID id) const {
-    size_t n = 0;
-    for (const Event& e : Events()) n += e.id == id;
-    return n;
-  }
 
   UniqueVariant returns;                      // the value handed back from each event
   std::function<void(const Event&)> onEvent;  // runs inside each event, after recording it
-  bool fails = false, lacksEvents = false, lacksDispatch = false;
+  bool lacksDispatch = false;
 
  private:
   LONG refs_ = 1;
@@ -111,7 +94,11 @@ inline void InApartment(DWORD model, const std::function<void()>& body) {
     CoUninitialize();
     SetEvent(done.Get());
   });
-  JoinPumping(thread, done.Get());
+  HANDLE handles[] = {done.Get()};
+  DWORD index = 0;
+  while (CoWaitForMultipleHandles(0, INFINITE, 1, handles, &index) != S_OK) {
+  }
+  thread.join();
 }
 
 }  // namespace qx::test

@@ -1,159 +1,150 @@
-// The asynch status object through COM: refusals, the course of a call with its events, attached
-// results, and a sink failing a change. The status rules themselves
-// are checked over every pair of words in the core.
-#include <cmath>
-#include <tuple>
+// The asynch status object's events and completion signal with sinks that re-enter, race the
+// firing thread or live in another apartment. The status rules are checked in the core.
+#include <atomic>
+#include <thread>
+#include <utility>
 
 #include "asynch_sink.h"
 
 namespace qx::test {
 namespace {
 
-const std::wstring kCompleteText = L"Asynchronous call is already complete. ";
-const std::wstring kNotInProgressText = L"Asynchronous result cannot be set unless the call is in progress. ";
-
-LONG StatusOf(IQXAsynchStatus3* status) {
-  CallStatusConstants value = csInitial;
-  EXPECT_EQ(S_OK, status->get_Status(&value));
-  return value;
-}
-HRESULT SetStatus(IQXAsynchStatus3* status, LONG value) {
-  return status->put_Status(static_cast<CallStatusConstants>(value));
-}
-ComPtr<IQXAsynchStatus3> StatusAt(LONG value) {
-  auto status = NewStatus();
-  if (value != 0) { EXPECT_EQ(S_OK, SetStatus(status.Get(), value)); }
-  return status;
-}
 HANDLE EventOf(IQXAsynchStatus3* status) {
   ULONG handle = 0;
   EXPECT_EQ(S_OK, status->get_CallCompleteEvent2(&handle));
   return reinterpret_cast<HANDLE>(static_cast<ULONG_PTR>(handle));
 }
-bool Signalled(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0; }
+int Signals(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_0 ? 1 : 0; }
 
 using AsynchStatus = LeakCheckedTest;
 
-// Each refusal: its code and text, the status kept, and no event fired.
-TEST_F(AsynchStatus, RefusalsReportAndChangeNothing) {
-  auto one = VarI4(1);
-  auto result = [&](auto s) { return s->put_Result(one.Get()); };
-  const Refusal<IQXAsynchStatus3> rows[] = {  // setup: the status to start from
-      {"running to initial", 1, [](auto s) { return SetStatus(s, 0); }, E_INVALIDARG, L""},
-      {"running to cancelled only", 1, [](auto s) { return SetStatus(s, 8); }, E_INVALIDARG, L""},
-      {"errors dropped", 4, [](auto s) { return SetStatus(s, 16); }, E_INVALIDARG, L""},
-      {"running and complete", 0, [](auto s) { return SetStatus(s, 3); }, E_INVALIDARG, L""},
-      {"change after completion", 2, [](auto s) { return SetStatus(s, 6); }, cmeASYNCHCOMPLETE, kCompleteText},
-      {"Cancel after completion", 6, [](auto s) { return s->Cancel(); }, cmeASYNCHCOMPLETE, kCompleteText},
-      {"Reset while running", 1, [](auto s) { return s->Reset(); }, cmeASYNCHINPROGRESS,
-       L"Asynchronous call is already in progress. "},
-      {"Result when complete", 2, result, cmeASYNCHNOTINPROGRESS, kNotInProgressText},
-      {"Result when only cancelled", 8, result, cmeASYNCHNOTINPROGRESS, kNotInProgressText},
-      {"progress backwards", 1, [](auto s) { return Chain({s->put_ProgressPercent(50), s->put_ProgressPercent(40)}); },
-       E_INVALIDARG, L""},
-      {"progress above 100", 1, [](auto s) { return s->put_ProgressPercent(100.5); }, E_INVALIDARG, L""},
-      {"infinite progress", 1, [](auto s) { return s->put_ProgressPercent(HUGE_VAL); }, E_INVALIDARG, L""},
-      {"CallCompleteEvent out", 0,
-       [](auto s) { return As<IQXAsynchStatus2>(s)->get_CallCompleteEvent(nullptr); }, E_INVALIDARG, L""},
+// Exactly one completion signal per completing call, whatever a sink does inside its event:
+// completes the call itself, resets it, or fails the change (which then signals nothing).
+TEST_F(AsynchStatus, EachCompletingCallSignalsOnce) {
+  const struct {
+    CallStatusConstants from, request;
+    HRESULT (*inside)(IQXAsynchStatus3*);  // what the sink calls on the event of `request`
+    HRESULT sinkReturns;
+    int signalsInside, signalsAfter;
+  } rows[] = {
+      {csInitial, csInProgress, [](auto s) { return s->SetComplete(); }, S_OK, 1, 0},
+      {csInProgress, csComplete, [](auto s) { return s->Reset(); }, S_OK, 0, 1},
+      {csInProgress, csComplete, nullptr, E_ABORT, 0, 0},
   };
   for (const auto& row : rows) {
-    SCOPED_TRACE(row.label);
-    auto status = StatusAt(row.setup);
+    SCOPED_TRACE(&row - rows);  // the row number
+    auto status = NewStatus();
+    const HANDLE event = EventOf(status.Get());
+    EXPECT_EQ(S_OK, status->put_Status(row.from));
     auto sink = TestSink::Make();
+    sink->returns = VarI4(row.sinkReturns);
+    int inside = 0;
+    sink->onEvent = [&](const TestSink::Event& e) {
+      if (e.status != row.request || !row.inside) return;
+      EXPECT_EQ(S_OK, row.inside(status.Get()));
+      inside += Signals(event);
+    };
     Connect(status.Get(), sink.Get());
-    EXPECT_TRUE(Fails(row.hr, row.call(status.Get()), row.description));
-    EXPECT_EQ(row.setup, StatusOf(status.Get()));
-    EXPECT_EQ(0u, sink->Count(kOnStatusChange));
+    EXPECT_EQ(row.sinkReturns, status->put_Status(row.request));
+    EXPECT_EQ(row.signalsInside, inside);
+    EXPECT_EQ(row.signalsAfter, Signals(event));
   }
 }
 
-TEST_F(AsynchStatus, CourseOfACallWithItsEvents) {
+// A sink without IDispatch is connected and passed over; one that disconnects inside an event
+// stops no other; one may drop the last reference to the source from inside an event.
+TEST_F(AsynchStatus, AwkwardSinksStopNoOther) {
   auto status = NewStatus();
-  auto sink = TestSink::Make();
-  ASSERT_EQ(1u, Connect(status.Get(), sink.Get()));
-  const HANDLE event = EventOf(status.Get());
-  PutThreadError(L"planted");  // no successful call touches it
-  using Step = HRESULT (*)(IQXAsynchStatus3*);
-  const struct {
-    Step step;
-    LONG status;
-  } steps[] = {
-      {[](IQXAsynchStatus3* s) { return SetStatus(s, 0); }, 0},  // the same status: no event
-      {[](IQXAsynchStatus3* s) { return SetStatus(s, csInProgress); }, 1},
-      {[](IQXAsynchStatus3* s) { return s->put_ProgressPercent(50); }, 1},
-      {[](IQXAsynchStatus3* s) { return s->put_ProgressPercent(50); }, 1},  // the same progress fires again
-      {[](IQXAsynchStatus3* s) { return s->put_Timeout(3); }, 1},
-      {[](IQXAsynchStatus3* s) { return s->SetErrors(); }, 5},
-      {[](IQXAsynchStatus3* s) { return s->SetErrors(); }, 5},  // the error bit is there: no change
-      {[](IQXAsynchStatus3* s) { return s->Cancel(); }, 13},
-      {[](IQXAsynchStatus3* s) { return s->SetComplete(); }, 14},
-      {[](IQXAsynchStatus3* s) { return s->SetComplete(); }, 14},  // complete again: no change
-  };
-  for (size_t i = 0; i < std::size(steps); ++i) {
-    EXPECT_EQ(S_OK, steps[i].step(status.Get())) << i;
-    EXPECT_EQ(steps[i].status, StatusOf(status.Get())) << i;
-    EXPECT_EQ(i == std::size(steps) - 2, Signalled(event)) << "signalled once, on completion; step " << i;
-  }
-  EXPECT_EQ(L"planted", PeekError().description);
-  SetErrorInfo(0, nullptr);
-  double progress = 0;
-  EXPECT_EQ(S_OK, status->get_ProgressPercent(&progress));
-  EXPECT_EQ(50.0, progress) << "a cancelled call keeps its progress";
-  const std::vector<std::tuple<DISPID, LONG, double>> expected = {
-      {kOnStatusChange, 1, -1}, {kOnProgressChange, -1, 50}, {kOnProgressChange, -1, 50},
-      {kOnStatusChange, 5, -1}, {kOnStatusChange, 13, -1},   {kOnStatusChange, 14, -1}};
-  std::vector<std::tuple<DISPID, LONG, double>> seen;
-  for (const auto& e : sink->Events()) seen.emplace_back(e.id, e.status, e.progress);
-  EXPECT_EQ(expected, seen);
+  auto point = EventsOf(status.Get());
+  auto blind = TestSink::Make(), leaving = TestSink::Make(), recording = TestSink::Make();
+  blind->lacksDispatch = true;
+  EXPECT_EQ(1u, Connect(status.Get(), blind.Get()));
+  const DWORD leavingCookie = Connect(status.Get(), leaving.Get());
+  Connect(status.Get(), recording.Get());
+  HRESULT unadvised = E_FAIL;
+  leaving->onEvent = [&](const TestSink::Event&) { unadvised = point->Unadvise(leavingCookie); };
+  EXPECT_EQ(S_OK, status->put_Status(csInProgress));
+  EXPECT_EQ(S_OK, unadvised);
+  EXPECT_EQ(S_OK, status->put_ProgressPercent(10));
+  EXPECT_TRUE(blind->Events().empty());
+  EXPECT_EQ(1u, leaving->Events().size());
+  EXPECT_EQ(2u, recording->Events().size());
 
-  // Reset brings the object back quietly; the connection and timeout stay, and the next call
-  // signals again.
-  EXPECT_EQ(S_OK, status->Reset());
-  LONG timeout = 0;
-  EXPECT_EQ(S_OK, status->get_Timeout(&timeout));
-  EXPECT_EQ(3, timeout);
-  EXPECT_EQ(S_OK, SetStatus(status.Get(), csComplete));
-  EXPECT_TRUE(Signalled(event));
-  EXPECT_EQ(7u, sink->Events().size());
-  EXPECT_FALSE(Signalled(EventOf(StatusAt(csComplete).Get()))) << "an event asked for after completion";
-  auto complete = StatusAt(csComplete);  // progress does not look at the status; NaN passes
-  EXPECT_EQ(S_OK, complete->put_ProgressPercent(std::nan("")));
-  EXPECT_EQ(S_OK, complete->put_ProgressPercent(0));
+  IQXAsynchStatus3* raw = NewStatus().Detach();
+  Connect(raw, recording.Get());
+  recording->onEvent = [&](const TestSink::Event&) { std::exchange(raw, nullptr)->Release(); };
+  EXPECT_EQ(S_OK, raw->put_Status(csInProgress));
+  EXPECT_EQ(nullptr, raw);
 }
 
-// An attached value's reference passes to the object in any state; Reset releases it.
-TEST_F(AsynchStatus, AttachedValuesAreReleasedByReset) {
-  auto done = StatusAt(csCompleteWithErrors);
-  auto held = TestSink::Make();
-  held->AddRef();
-  VARIANT value;
-  V_VT(&value) = VT_UNKNOWN;
-  V_UNKNOWN(&value) = static_cast<IDispatch*>(held.Get());
-  EXPECT_EQ(S_OK, As<IQXAsynchStatusInt>(done.Get())->AttachInternalResult(value));
-  held->AddRef();
-  EXPECT_EQ(2u, held->Release()) << "ours and the object's";
-  EXPECT_EQ(S_OK, done->Reset());
-  held->AddRef();
-  EXPECT_EQ(1u, held->Release()) << "Reset released the attached value";
-}
-
-// A sink's negative value becomes the result of the status change, and the event stays
-// unsignalled; a positive one is passed back as it is; a progress change ignores both.
-TEST_F(AsynchStatus, SinkCanFailAStatusChange) {
+// Events fired on another thread reach a sink of this apartment on this thread.
+TEST(AsynchStatusThreads, EventsFromAnotherThreadReachTheSinkInItsApartment) {
   auto status = NewStatus();
   auto sink = TestSink::Make();
-  V_VT(sink->returns.AddressOf()) = VT_I4;
-  V_I4(sink->returns.AddressOf()) = E_ABORT;
   Connect(status.Get(), sink.Get());
-  const HANDLE event = EventOf(status.Get());
-  EXPECT_EQ(E_ABORT, status->SetComplete());
-  EXPECT_EQ(csComplete, StatusOf(status.Get())) << "the new status stays";
-  EXPECT_FALSE(Signalled(event));
-  EXPECT_EQ(S_OK, status->put_ProgressPercent(100));
-  auto other = NewStatus();
-  V_I4(sink->returns.AddressOf()) = 7;
-  Connect(other.Get(), sink.Get());
-  EXPECT_EQ(7, SetStatus(other.Get(), csInProgress));
+  InApartment(COINIT_MULTITHREADED, [&] {
+    EXPECT_EQ(S_OK, status->put_Status(csInProgress));
+    EXPECT_EQ(S_OK, status->put_ProgressPercent(75));
+  });
+  const auto events = sink->Events();
+  ASSERT_EQ(2u, events.size());
+  for (const auto& event : events) EXPECT_EQ(GetCurrentThreadId(), event.thread);
+  EXPECT_EQ(kOnStatusChange, events[0].id);
+  EXPECT_EQ(1, events[0].status);
+  EXPECT_EQ(kOnProgressChange, events[1].id);
+  EXPECT_EQ(75.0, events[1].progress);
+}
+
+// One thread fires progress events while another disconnects and reconnects the sink in slot 0:
+// the sink in slot 1 hears every event. Both threads are in the multithreaded apartment, so
+// sinks are called directly.
+TEST(AsynchStatusRaces, StableSinkHearsEveryEventWhileAnotherCycles) {
+  constexpr int kEvents = 200'000;
+  auto status = NewStatus();
+  auto cycling = TestSink::Make(), stable = TestSink::Make();
+  std::atomic<int> failures{0};
+  InApartment(COINIT_MULTITHREADED, [&] {
+    auto point = EventsOf(status.Get());
+    DWORD cookie = Connect(status.Get(), cycling.Get());
+    ASSERT_EQ(2u, Connect(status.Get(), stable.Get()));
+    std::atomic<bool> firing{true};
+    std::thread cycler([&] {
+      CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+      while (firing) failures += point->Unadvise(cookie) != S_OK || point->Advise(cycling.Get(), &cookie) != S_OK;
+      CoUninitialize();
+    });
+    for (int i = 1; i <= kEvents; ++i) failures += FAILED(status->put_ProgressPercent(i * 100.0 / kEvents));
+    firing = false;
+    cycler.join();
+    EXPECT_EQ(S_OK, point->Unadvise(2));
+    EXPECT_EQ(S_OK, point->Unadvise(cookie));
+  });
+  EXPECT_EQ(0, failures);
+  EXPECT_EQ(static_cast<size_t>(kEvents), stable->Events().size());
+}
+
+// Objects of this apartment called through their own interfaces from another one.
+TEST(CrossApartment, OwnInterfacesWorkFromAnotherApartment) {
+  auto nv = NewNamedValues();
+  auto status = NewStatus();
+  IStream *nvStream = nullptr, *statusStream = nullptr;
+  ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID_INamedValues2, nv.Get(), &nvStream));
+  ASSERT_EQ(S_OK, CoMarshalInterThreadInterfaceInStream(IID__QXAsynchStatus, status.Get(), &statusStream));
+  HRESULT added = E_FAIL, progressed = E_FAIL;
+  InApartment(COINIT_APARTMENTTHREADED, [&] {
+    ComPtr<INamedValues2> remoteNv;
+    ComPtr<_QXAsynchStatus> remoteStatus;
+    ComPtr<NamedValue> item;
+    if (SUCCEEDED(CoGetInterfaceAndReleaseStream(nvStream, IID_INamedValues2, remoteNv.PutVoid()))) {
+      added = remoteNv->Add(Bstr(L"x").Get(), VarI4(7).AddressOf(), item.Put());
+    }
+    if (SUCCEEDED(CoGetInterfaceAndReleaseStream(statusStream, IID__QXAsynchStatus, remoteStatus.PutVoid()))) {
+      progressed = remoteStatus->put_ProgressPercent(40);
+    }
+  });
+  EXPECT_EQ(S_OK, added);
+  EXPECT_EQ(S_OK, progressed);
+  EXPECT_EQ(1, CountOf(nv.Get()));
 }
 
 }  // namespace

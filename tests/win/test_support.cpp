@@ -1,7 +1,5 @@
 #include "test_support.h"
 
-#include <vector>
-
 namespace qx::test {
 
 ErrorState PeekError() {
@@ -28,33 +26,18 @@ HRESULT ModuleCanUnloadNow() {
   return canUnload ? canUnload() : E_FAIL;
 }
 
-ComPtr<INamedValues2> NewNamedValues() {
-  ComPtr<INamedValues2> result;
-  const HRESULT hr =
-      CoCreateInstance(CLSID_NamedValues, nullptr, CLSCTX_INPROC_SERVER, __uuidof(INamedValues2), result.PutVoid());
-  EXPECT_EQ(S_OK, hr) << "is the DLL registered?";
-  return result;
-}
-
-testing::AssertionResult TakeError(const std::wstring& description) {
-  ComPtr<IErrorInfo> info;
-  if (GetErrorInfo(0, info.Put()) != S_OK || !info) return testing::AssertionFailure() << "no error object";
-  UniqueBstr text, source;
-  info->GetDescription(text.Put());
-  info->GetSource(source.Put());
-  if (Text(source.Get()) != L"QXSDK") return testing::AssertionFailure() << "source is not QXSDK";
-  if (Text(text.Get()) != description) {
-    return testing::AssertionFailure() << "description differs: got " << testing::PrintToString(Text(text.Get()));
-  }
-  return testing::AssertionSuccess();
-}
-
 testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description) {
+  const ErrorState error = PeekError();
+  SetErrorInfo(0, nullptr);
   if (actual != expected) {
-    SetErrorInfo(0, nullptr);
     return testing::AssertionFailure() << std::hex << "hr 0x" << actual << ", expected 0x" << expected;
   }
-  return TakeError(description);
+  if (!error.present) return testing::AssertionFailure() << "no error object";
+  if (error.source != L"QXSDK") return testing::AssertionFailure() << "source is not QXSDK";
+  if (error.description != description) {
+    return testing::AssertionFailure() << "description differs: got " << testing::PrintToString(error.description);
+  }
+  return testing::AssertionSuccess();
 }
 
 LONG CountOf(INamedValues2* nv) {
@@ -94,13 +77,6 @@ std::wstring GuidText(REFGUID guid) {
   wchar_t text[40] = {};
   StringFromGUID2(guid, text, 40);
   return text;
-}
-
-void JoinPumping(std::thread& thread, HANDLE done) {
-  DWORD index = 0;
-  while (CoWaitForMultipleHandles(0, INFINITE, 1, &done, &index) != S_OK) {
-  }
-  thread.join();
 }
 
 NeutralLocaleTypeLib::NeutralLocaleTypeLib() {

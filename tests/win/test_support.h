@@ -1,5 +1,4 @@
-// Shared helpers of the Windows test program: COM set-up, owners, and readers of the thread's
-// error object.
+// Shared helpers of the Windows test program.
 #pragma once
 
 #include <windows.h>
@@ -20,7 +19,7 @@ using com::ComPtr;
 using com::UniqueBstr;
 using com::UniqueVariant;
 
-// A BSTR owner from text (the text may contain NULs when given with its length).
+// A BSTR owner from text (a std::wstring may contain NULs).
 inline UniqueBstr Bstr(const wchar_t* text) { return UniqueBstr::FromText(text); }
 inline UniqueBstr Bstr(const std::wstring& text) {
   return UniqueBstr::Copy(text.data(), static_cast<UINT>(text.size()));
@@ -56,14 +55,18 @@ ErrorState PeekError();
 // The DLL under test as loaded in this process (through COM), for DllCanUnloadNow.
 HRESULT ModuleCanUnloadNow();
 
-// A new NamedValues created through COM from the registered DLL.
-ComPtr<INamedValues2> NewNamedValues();
+// A new object created through COM from the registered DLL.
+template <class I>
+ComPtr<I> New(REFCLSID clsid) {
+  ComPtr<I> object;
+  EXPECT_EQ(S_OK, CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, __uuidof(I), object.PutVoid()))
+      << "is the DLL registered?";
+  return object;
+}
+inline ComPtr<INamedValues2> NewNamedValues() { return New<INamedValues2>(CLSID_NamedValues); }
 
-// Takes the thread's error object (leaving none) and checks that the library made it with
-// `description`.
-testing::AssertionResult TakeError(const std::wstring& description);
-
-// `actual` is `expected` and the call left a library error object with `description`.
+// `actual` is `expected` and the call left a library error object with `description`, which
+// this takes off the thread.
 testing::AssertionResult Fails(HRESULT expected, HRESULT actual, const std::wstring& description = L"");
 
 LONG CountOf(INamedValues2* nv);
@@ -73,8 +76,7 @@ std::wstring NameOf(IUnknown* item);
 // The names in the collection's public order, read through _MemberEnum.
 std::vector<std::wstring> Names(INamedValues2* nv);
 
-// The IDispatch half of a test double for dispatch interface I: no type information, so only
-// calls through the vtable reach the double.
+// The IDispatch half of a test double for dispatch interface I, without type information.
 template <class I>
 class NoTypeInfoDispatch : public I {
  public:
@@ -99,8 +101,7 @@ struct Refusal {
   std::wstring description;
 };
 
-// An outer object that aggregates what a class object gives it and forwards every interface but
-// IUnknown to it. Made with new; deletes itself.
+// An outer object aggregating what a class object makes; made with new, deletes itself.
 class Outer final : public IUnknown {
  public:
   HRESULT Aggregate(IClassFactory* factory) { return factory->CreateInstance(this, IID_IUnknown, inner_.PutVoid()); }
@@ -146,19 +147,15 @@ inline UniqueVariant VarObject(IUnknown* object, VARTYPE type = VT_DISPATCH) {
   return VarOf(type, [&](VARIANT& v) { V_UNKNOWN(&v) = object ? (object->AddRef(), object) : nullptr; });
 }
 
-// Leaves an error object of another source ("Elsewhere") with `description` (none when null) on
-// the thread, as an earlier unrelated call would; returns it, for identity checks.
+// Leaves an error object of source "Elsewhere" with `description` (none when null) on the thread,
+// as an unrelated earlier call would; returns it, for identity checks.
 IErrorInfo* PutThreadError(const wchar_t* description, DWORD helpContext = 0);
 
 // The registry form of a GUID, with braces.
 std::wstring GuidText(REFGUID guid);
 
-// Waits for `thread` to end (it signals `done` last) while serving calls into this apartment.
-void JoinPumping(std::thread& thread, HANDLE done);
-
-// Wine's type-library marshaler finds a library only under locale 0 of its registration, while
-// ours is registered under its own locale, 0x409. For the owner's lifetime, the registration is
-// mirrored under locale 0 when that entry is missing.
+// Wine's type-library marshaler looks a library up under locale 0 only: for the owner's
+// lifetime, the 0x409 registration is mirrored under locale 0 when that entry is missing.
 class NeutralLocaleTypeLib {
  public:
   NeutralLocaleTypeLib();
@@ -179,17 +176,15 @@ std::vector<std::string> ReadLines(const std::wstring& path);
 // Runs a command line to its end (at most two minutes); returns its exit code.
 DWORD RunProcess(std::wstring commandLine);
 
-// Tests that must run alone in a process of their own are DISABLED_ tests that only a child of
-// this program runs. A child test that ran to its end without a failure leaves with
-// kChildPassed, so that a filter matching nothing (exit code 0) does not pass for a success.
+// Tests that must run alone in a process are DISABLED_ tests that only a child of this program
+// runs. A child that passed leaves with kChildPassed, so a filter matching nothing does not pass.
 inline constexpr UINT kChildPassed = 77;
 void ChildDone();
-// Runs test `fullName` ("Suite.DISABLED_Name") in a new process of this program, which inherits
-// this process's environment; returns its exit code.
+// Runs test `fullName` ("Suite.DISABLED_Name") in a new process of this program; its exit code.
 DWORD RunChildTest(const std::wstring& fullName);
 
 // A test that starts with no error object on the thread and ends with every object of the DLL
-// released: a leak shows as DllCanUnloadNow refusing.
+// released (DllCanUnloadNow agrees).
 class LeakCheckedTest : public testing::Test {
  protected:
   void SetUp() override { SetErrorInfo(0, nullptr); }

@@ -1,7 +1,5 @@
-// The checks shared by the JScript suites, loaded by each suite with
-//   eval(new ActiveXObject("Scripting.FileSystemObject")
-//            .OpenTextFile(WScript.ScriptFullName.replace(/[^\\]*$/, "") + "lib\\checks.js").ReadAll());
-// A failed check prints one line; finish() prints "N passed, N failed" and sets the exit code.
+// The checks shared by the JScript suites, which load this file with eval. A failed check prints
+// one line; finish() prints "N passed, N failed" and sets the exit code.
 var passed = 0, failed = 0, group = "start";
 
 function report(what, message) {
@@ -31,7 +29,6 @@ function check(name, body) {
     report("unexpected exception", e.number + " '" + e.description + "'");
   }
 }
-
 function finish() {
   WScript.Echo(passed + " passed, " + failed + " failed");
   WScript.Quit(failed === 0 ? 0 : 1);
