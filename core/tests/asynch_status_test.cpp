@@ -1,8 +1,10 @@
-// The status rules of an asynchronous call, over every pair of status words from 0 to 31. The
-// requests of the methods and the progress, result and reset rules are checked through COM.
+// The status rules of an asynchronous call, over every pair of status words from 0 to 31, and
+// the requests of the methods and the progress, result and reset rules at their edges.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
+#include <limits>
 
 #include "qx/core/asynch_status.h"
 
@@ -47,6 +49,37 @@ TEST(AsynchStatusRules, EveryPairOfWordsFollowsTheInvariants) {
   // whole table: a rule that drifts changes it.
   EXPECT_EQ(256, stored);
   EXPECT_EQ(64, DecideStatusChange(0, 64).stored) << "bits beyond the five are stored too";
+}
+
+// A pending cancel survives a request without it; completing keeps the error and cancel bits and
+// fills the progress only when no cancel was asked for.
+TEST(AsynchStatusRules, RequestsOfTheMethods) {
+  EXPECT_EQ(13, DecideStatusChange(9, 5).stored);
+  EXPECT_EQ(9, DecideStatusChange(9, 1).stored);
+  EXPECT_EQ(9, CancelRequest(1));
+  EXPECT_EQ(13, ErrorsRequest(9));
+  const std::int32_t completed[][2] = {{1, 2}, {5, 6}, {9, 10}, {13, 14}, {2, 2}};
+  for (const auto& c : completed) EXPECT_EQ(c[1], CompleteRequest(c[0])) << c[0];
+  EXPECT_TRUE(CompletionFillsProgress(1));
+  EXPECT_FALSE(CompletionFillsProgress(9));
+}
+
+// Progress only forward and never past 100 (a NaN passes the comparisons); a result only before
+// the start or while running; no reset while running; thread ids above 0x7FFFFFFF read as 0.
+TEST(AsynchStatusRules, ProgressResultResetAndThreadId) {
+  const double nan = std::nan(""), inf = std::numeric_limits<double>::infinity();
+  const struct {
+    double current, requested;
+    bool accepted;
+  } progress[] = {{50, 50, true},  {50, 40, false}, {50, 100, true}, {0, 100.5, false},
+                  {50, nan, true}, {nan, 10, true}, {0, inf, false}};
+  for (const auto& p : progress) EXPECT_EQ(p.accepted, ProgressAccepted(p.current, p.requested)) << p.requested;
+  for (std::int32_t s : {0, 1, 5, 9, 13}) EXPECT_TRUE(ResultAccepted(s)) << s;
+  for (std::int32_t s : {2, 4, 6, 8, 16}) EXPECT_FALSE(ResultAccepted(s)) << s;
+  for (std::int32_t s : {0, 2, 4, 6, 8, 10, 16}) EXPECT_TRUE(ResetAccepted(s)) << s;
+  for (std::int32_t s : {1, 5, 9, 17}) EXPECT_FALSE(ResetAccepted(s)) << s;
+  EXPECT_EQ(0x7FFFFFFF, CreatorThreadIdValue(0x7FFFFFFFu));
+  EXPECT_EQ(0, CreatorThreadIdValue(0x80000000u));
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-// The four comparison modes of member names.
+// The four comparison modes of member names, and trimming by style.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -61,6 +61,24 @@ TEST(NameComparer, ComparisonsInEveryMode) {
           << "mode " << bits << ", row " << (&row - rows);
     }
   }
+}
+
+// Only U+0020 is trimmed, at each end unless the style allows spaces there; a name of spaces
+// becomes the empty name, while the null name stays null.
+TEST(NormalizeName, TrimsOnlyU0020AsTheStyleAllows) {
+  const struct {
+    unsigned bits;
+    std::u16string_view in, out;
+  } rows[] = {
+      {0, u"  a b  ", u"a b"},      {4, u"  a b  ", u"  a b"},       {8, u"  a b  ", u"a b  "},
+      {12, u"  a b  ", u"  a b  "}, {0, u"\tx\u00A0", u"\tx\u00A0"}, {0, u"   ", u""},
+  };
+  for (const auto& row : rows) {
+    const NameRef out = qx::NormalizeName(NameStyle::FromBits(row.bits), N(row.in));
+    EXPECT_FALSE(out.IsNull()) << "row " << (&row - rows);
+    EXPECT_EQ(row.out, std::u16string_view(out.data, out.length)) << "row " << (&row - rows);
+  }
+  EXPECT_TRUE(qx::NormalizeName({}, NameRef{}).IsNull());
 }
 
 }  // namespace

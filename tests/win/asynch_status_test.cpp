@@ -18,6 +18,40 @@ int Signals(HANDLE event) { return WaitForSingleObject(event, 0) == WAIT_OBJECT_
 
 using AsynchStatus = LeakCheckedTest;
 
+// Each way a request is refused: its code and text as the status object reports them, the status
+// kept and no event fired. Which words are refused is decided in the core; this pins the mapping.
+TEST_F(AsynchStatus, RefusalsReportAndChangeNothing) {
+  const std::wstring complete = L"Asynchronous call is already complete. ";
+  const Refusal<IQXAsynchStatus3> rows[] = {
+      // setup: the status to start from
+      {"running to initial", csInProgress, [](auto s) { return s->put_Status(csInitial); }, E_INVALIDARG, L""},
+      {"change after completion", csComplete, [](auto s) { return s->put_Status(csHasErrors); }, cmeASYNCHCOMPLETE,
+       complete},
+      {"Cancel after completion", csComplete, [](auto s) { return s->Cancel(); }, cmeASYNCHCOMPLETE, complete},
+      {"Reset while running", csInProgress, [](auto s) { return s->Reset(); }, cmeASYNCHINPROGRESS,
+       L"Asynchronous call is already in progress. "},
+      {"Result when complete", csComplete, [](auto s) { return s->put_Result(*VarI4(1).AddressOf()); },
+       cmeASYNCHNOTINPROGRESS, L"Asynchronous result cannot be set unless the call is in progress. "},
+      {"progress backwards", csInProgress,
+       [](auto s) {
+         return Chain({s->put_ProgressPercent(50), s->put_ProgressPercent(40)});
+       },
+       E_INVALIDARG, L""},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.label);
+    auto status = NewStatus();
+    EXPECT_EQ(S_OK, status->put_Status(static_cast<CallStatusConstants>(row.setup)));
+    auto sink = TestSink::Make();
+    Connect(status.Get(), sink.Get());
+    EXPECT_TRUE(Fails(row.hr, row.call(status.Get()), row.description));
+    CallStatusConstants now = csInitial;
+    EXPECT_EQ(S_OK, status->get_Status(&now));
+    EXPECT_EQ(row.setup, now);
+    for (const auto& event : sink->Events()) EXPECT_NE(kOnStatusChange, event.id);
+  }
+}
+
 // Exactly one completion signal per completing call, whatever a sink does inside its event:
 // completes the call itself, resets it, or fails the change (which then signals nothing).
 TEST_F(AsynchStatus, EachCompletingCallSignalsOnce) {
