@@ -39,7 +39,7 @@ Function Names(collection)
   Next
 End Function
 
-Dim nv, it, x
+Dim nv, it, x, seen
 Set nv = CreateObject("QXSDKCommon.NamedValues")
 Set it = nv.Add("Timeout", 30)
 Expect "Item is the default member", True, nv("TIMEOUT") Is it
@@ -50,6 +50,13 @@ nv.Add "b", x
 x = 6
 Expect "a variable passed by reference is copied", 5, nv("b").Value
 Expect "For Each", "b,Timeout,", Names(nv)
+Set x = nv.Clone
+seen = ""
+For Each it In x
+  If seen = "" Then x.Clear
+  seen = seen & it.Name
+Next
+Expect "For Each walks a snapshot of a collection cleared under the loop", "bTimeout", seen
 nv.Add "B", 1
 ExpectError "duplicate", &H80040421, "Cannot add duplicate name to the collection: B"
 Set x = CreateObject("QXSDKCommon.NamedValues")
