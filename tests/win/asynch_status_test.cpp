@@ -3,6 +3,7 @@
 #include <atomic>
 #include <thread>
 #include <utility>
+#include <vector>
 
 #include "asynch_sink.h"
 
@@ -129,7 +130,7 @@ TEST(AsynchStatusThreads, EventsFromAnotherThreadReachTheSinkInItsApartment) {
   EXPECT_EQ(75.0, events[1].progress);
 }
 
-// One thread fires progress events while another disconnects and reconnects the sink in slot 0:
+// One thread fires progress events while another disconnects slot 0 and connects a new sink there:
 // the sink in slot 1 hears every event. Both threads are in the multithreaded apartment, so
 // sinks are called directly.
 TEST(AsynchStatusRaces, StableSinkHearsEveryEventWhileAnotherCycles) {
@@ -144,10 +145,12 @@ TEST(AsynchStatusRaces, StableSinkHearsEveryEventWhileAnotherCycles) {
     std::atomic<bool> firing{true};
     std::thread cycler([&] {
       CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-      // Unadvise frees the slot whatever the platform's revocation gives (Wine's table now and then
-      // fails a revocation that races a fetch of the same entry): only a lost slot is a fault.
+      // A new sink each time, kept to the end: Wine's table is not safe when one object's
+      // entries are added and revoked on one thread while fetched on another.
+      std::vector<ComPtr<TestSink>> sinks;
       while (firing) {
-        failures += point->Unadvise(cookie) == CONNECT_E_NOCONNECTION || point->Advise(cycling.Get(), &cookie) != S_OK;
+        sinks.push_back(TestSink::Make());
+        failures += point->Unadvise(cookie) != S_OK || point->Advise(sinks.back().Get(), &cookie) != S_OK;
       }
       CoUninitialize();
     });
