@@ -141,7 +141,7 @@ if qx_can_run_win32 && qx_win32_emulated; then
   # 64-bit suite only.
   emulation_skips="QXErrors.ManyThreads*:QXErrors.ViewCrossesApartments*:ModuleRegistration.*"
   emulation_skips+=":ZelogEndToEndTest.LinesOfConcurrentThreads*"
-  emulation_skips+=":AsynchStatusThreads.*:AsynchStatusRaces.*:MTNVSThreadsTest.*"
+  emulation_skips+=":AsynchStatusThreads.*:AsynchStatusRaces.*:CrossApartment.*:MTNVSThreadsTest.*"
   echo "-- win32 under emulation: skipping $emulation_skips"
   wine_suites 32 "$WINE32" "-$emulation_skips"
 elif qx_can_run_win32; then
