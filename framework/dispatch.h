@@ -129,16 +129,9 @@ class Dual : public I {
     if (id == DISPID_NEWENUM && (flags & DISPATCH_METHOD)) flags |= DISPATCH_PROPERTYGET;
     HRESULT hr = S_OK;
     if (FastPath::Invoke(static_cast<I*>(this), id, flags, params, result, exception, &hr)) return hr;
-    return InvokeThroughTypeInfo(id, flags, params, result, exception, argError);
-  }
-
-  // The type information's Invoke alone, for comparison with the fast path.
-  HRESULT InvokeThroughTypeInfo(DISPID id, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO* exception,
-                                UINT* argError) {
     ITypeInfo* info = nullptr;
-    HRESULT hr = TypeLibrary::GetTypeInfo(__uuidof(I), &info);
+    hr = TypeLibrary::GetTypeInfo(__uuidof(I), &info);
     if (FAILED(hr)) return hr;
-    if (id == DISPID_NEWENUM && (flags & DISPATCH_METHOD)) flags |= DISPATCH_PROPERTYGET;
     hr = info->Invoke(static_cast<I*>(this), id, flags, params, result, exception, argError);
     info->Release();
     return hr;
