@@ -153,17 +153,13 @@ class UniqueVariant {
   UniqueVariant& operator=(const UniqueVariant&) = delete;
   UniqueVariant(UniqueVariant&& other) noexcept : v_(other.v_) { VariantInit(&other.v_); }
   UniqueVariant& operator=(UniqueVariant&& other) noexcept {
-    if (this != &other) {
-      VARIANT old = v_;
-      v_ = other.v_;
-      VariantInit(&other.v_);
-      VariantClear(&old);
-    }
+    if (this != &other) Attach(other.v_);
     return *this;
   }
   ~UniqueVariant() { Reset(); }
 
-  // Adopts the contents of `v`; `v` is left VT_EMPTY.
+  // Adopts the contents of `v`; `v` is left VT_EMPTY. The old value is cleared last, once this
+  // owner holds the new one (see Reset).
   void Attach(VARIANT& v) noexcept {
     VARIANT old = v_;
     v_ = v;
