@@ -216,16 +216,16 @@ HRESULT LibraryAttributes(ITypeLib* library, TLIBATTR& out) {
   return S_OK;
 }
 
-// Wine's type-library marshaler, which serves the library's own interfaces across apartments,
-// looks the library up under locale 0 only, while the library registers under its own locale.
-// So the registration of this bitness is mirrored under locale 0: under each classes root that
-// holds the own-locale entry (the per-user functions may fall back to the machine's root).
 std::wstring HexText(unsigned value) {
   wchar_t text[16];
   swprintf(text, 16, L"%x", value);
   return text;
 }
 
+// Wine's type-library marshaler, which serves the library's own interfaces across apartments,
+// looks the library up under locale 0 only, while the library registers under its own locale.
+// So the registration of this bitness is mirrored under locale 0: under each classes root that
+// holds the own-locale entry (the per-user functions may fall back to the machine's root).
 struct NeutralLocaleEntry {
   std::wstring versionPath;  // TypeLib\{libid}\major.minor
   std::wstring ownLocale;    // the library's locale, as the key names it
